@@ -1,0 +1,8 @@
+// Wiping of secret material (passphrases, key text, cipher keys, RC4 state).
+#pragma once
+
+#include <cstddef>
+
+// Overwrites n bytes at p with zeros through volatile stores, so the compiler
+// cannot drop the writes as dead even when the memory is freed right after.
+void wipe(void* p, std::size_t n);

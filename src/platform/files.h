@@ -1,0 +1,65 @@
+// Files, as the rest of the program sees them. The only code that opens,
+// reads, writes, renames or deletes anything is behind this header
+// (files_posix.cpp, files_win32.cpp).
+//
+// Every call reports failure; none throws. Each call first asks the fault
+// seam (platform/fault.h) whether it should fail, so tests can fail any one.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// An open file. Closing happens in the destructor if close_file was not
+// called; close_file is the checked way.
+struct file_handle {
+    std::intptr_t native = -1;  // fd on POSIX, HANDLE on Windows
+    file_handle() = default;
+    file_handle(const file_handle&) = delete;
+    file_handle& operator=(const file_handle&) = delete;
+    file_handle(file_handle&& other) noexcept : native(other.native) { other.native = -1; }
+    ~file_handle();
+    bool is_open() const { return native != -1; }
+};
+
+// Opens an existing regular file for reading, without blocking on special
+// files (they fail).
+bool open_for_reading(const std::string& path, file_handle& file);
+// Opens an existing regular file for reading and writing ("can be updated").
+bool open_for_update(const std::string& path, file_handle& file);
+// Creates a new file with a unique name in the directory of final_path, only
+// readable and writable by its owner; temp_path receives its name. The name
+// has the form "<final name>.tovik-XXXXXX" (or ".tovik-XXXXXX" when that
+// would be too long), so a file left by a killed run is recognisable.
+bool create_temp_beside(const std::string& final_path, file_handle& file, std::string& temp_path);
+// The name (without directory) has the form of a temporary made above;
+// collection never takes such a file as a target.
+bool is_temporary_name(const std::string& name);
+
+// Bytes read (0 at end of file), or -1.
+std::ptrdiff_t read_some(file_handle& file, void* buffer, std::size_t size);
+// Writes every byte or fails.
+bool write_all(file_handle& file, const void* data, std::size_t size);
+// Flushes the file's data to stable storage.
+bool sync_file(file_handle& file);
+// Closes and reports whether the close succeeded (a failed close can mean
+// lost writes).
+bool close_file(file_handle& file);
+// Gives to the permission bits of from (an open file).
+bool copy_permissions(file_handle& from, file_handle& to);
+// Hint: the file will be read or written once, front to back.
+void advise_sequential(file_handle& file);
+
+// Renames from over to, replacing an existing file atomically.
+bool replace_file(const std::string& from, const std::string& to);
+// Makes a rename or delete in the directory holding path durable.
+bool sync_directory_of(const std::string& path);
+bool remove_file(const std::string& path);
+
+// Length of a regular file, or -1 when path is not one or cannot be opened.
+// Never blocks on FIFOs or devices.
+std::int64_t file_size(const std::string& path);
+// The path names something (file, directory or other).
+bool path_exists(const std::string& path);
+// Absolute form of a relative path; false when it cannot be made.
+bool full_path(const std::string& path, std::string& result);

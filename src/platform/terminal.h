@@ -1,0 +1,18 @@
+// The terminal: raw key reads for the passphrase, and standard output
+// buffering (terminal_posix.cpp, terminal_win32.cpp).
+#pragma once
+
+// Reads one key from the terminal (the console device, never standard
+// input), in a raw, silent mode that lasts only for this read. Writes one
+// byte, or the two bytes of a key without a character (lead 0 or 0xE0), to
+// out and returns how many (1 or 2). Keys that give nothing (modifiers alone,
+// unknown sequences) are skipped. -1 when the terminal cannot be opened or
+// read; after a failed open every later call returns -1 at once.
+int read_terminal_key(unsigned char out[2]);
+
+// Unbuffered standard output on a terminal, 4096-byte blocks otherwise.
+void setup_standard_output();
+
+// Restores the terminal mode saved by a read in progress; safe to call from a
+// signal handler. Does nothing when no read is in progress.
+void restore_terminal_mode();
