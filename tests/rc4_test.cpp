@@ -1,0 +1,236 @@
+#include "cipher/rc4.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "support/vectors.h"
+
+namespace {
+
+using bytes = std::vector<std::uint8_t>;
+
+// The published algorithm, one byte at a time, as the oracle.
+struct textbook_rc4 {
+    std::uint8_t s[256];
+    int i = 0, j = 0;
+
+    explicit textbook_rc4(const bytes& key) {
+        for (int v = 0; v < 256; ++v) s[v] = static_cast<std::uint8_t>(v);
+        for (int v = 0, k = 0; v < 256; ++v) {
+            k = (k + s[v] + key[v % key.size()]) % 256;
+            std::swap(s[v], s[k]);
+        }
+    }
+    std::uint8_t next() {
+        i = (i + 1) % 256;
+        j = (j + s[i]) % 256;
+        std::swap(s[i], s[j]);
+        return s[(s[i] + s[j]) % 256];
+    }
+};
+
+bytes random_bytes(std::mt19937& random, std::size_t length) {
+    bytes out(length);
+    for (auto& b : out) b = static_cast<std::uint8_t>(random());
+    return out;
+}
+
+bytes keystream(const bytes& key, std::size_t length) {
+    rc4_state state;
+    rc4_setup(key.data(), key.size(), state);
+    bytes out(length, 0);
+    rc4_apply(out.data(), out.size(), state);
+    return out;
+}
+
+bool same_state(const rc4_state& a, const rc4_state& b) {
+    return a.x == b.x && a.y == b.y && std::memcmp(a.perm, b.perm, 256) == 0;
+}
+
+}  // namespace
+
+TEST(Rc4, Rfc6229Keystreams) {
+    const auto rows = read_vector_file("rc4-rfc6229.txt");
+    ASSERT_EQ(rows.size(), 24u);
+    std::map<std::string, std::vector<std::pair<std::size_t, std::string>>> by_key;
+    for (const auto& row : rows) {
+        ASSERT_EQ(row.size(), 3u);
+        by_key[row[0]].emplace_back(std::stoul(row[1]), row[2]);
+    }
+    for (const auto& [key_hex, expected] : by_key) {
+        const std::string key_text = from_hex(key_hex);
+        const bytes key(key_text.begin(), key_text.end());
+
+        // One call over everything, and the 1024-byte blocks of a file pass.
+        const bytes whole = keystream(key, 4112);
+        rc4_state state;
+        rc4_setup(key.data(), key.size(), state);
+        bytes blocks(4112, 0);
+        for (std::size_t at = 0; at < blocks.size(); at += 1024) {
+            rc4_apply(blocks.data() + at, std::min<std::size_t>(1024, blocks.size() - at), state);
+        }
+
+        for (const auto& [offset, stream_hex] : expected) {
+            const auto at = static_cast<std::ptrdiff_t>(offset);
+            const std::string from_whole(whole.begin() + at, whole.begin() + at + 16);
+            const std::string from_blocks(blocks.begin() + at, blocks.begin() + at + 16);
+            EXPECT_EQ(to_hex(from_whole), stream_hex) << "key " << key_hex << " offset " << offset;
+            EXPECT_EQ(to_hex(from_blocks), stream_hex) << "key " << key_hex << " offset " << offset;
+        }
+    }
+}
+
+TEST(Rc4, MatchesTextbookForRandomKeysLengthsAndSplits) {
+    std::mt19937 random(6229);
+    for (int trial = 0; trial < 60; ++trial) {
+        const bytes key = random_bytes(random, 1 + random() % 300);  // past 256 too
+        const bytes plain = random_bytes(random, random() % 5001);
+
+        textbook_rc4 oracle(key);
+        bytes expected = plain;
+        for (auto& b : expected) b ^= oracle.next();
+
+        rc4_state state;
+        rc4_setup(key.data(), key.size(), state);
+        bytes data = plain;
+        std::size_t at = 0;
+        while (at < data.size()) {
+            std::size_t piece = random() % 40 == 0 ? 0 : random() % 700;
+            piece = std::min(piece, data.size() - at);
+            rc4_apply(data.data() + at, piece, state);
+            at += piece;
+        }
+        ASSERT_EQ(data, expected) << "trial " << trial << ", length " << plain.size();
+        EXPECT_EQ(state.x, oracle.i);
+        EXPECT_EQ(state.y, oracle.j);
+        EXPECT_EQ(std::memcmp(state.perm, oracle.s, 256), 0);
+    }
+}
+
+// Short lengths exercise the bytewise tail and the first 8-byte group; the
+// data sits at every alignment, between guard bytes that must stay untouched.
+TEST(Rc4, ShortLengthsAtEveryAlignment) {
+    std::mt19937 random(17);
+    const bytes key = random_bytes(random, 16);
+    for (std::size_t skip = 0; skip < 9; ++skip) {
+        for (std::size_t length = 0; length <= 17; ++length) {
+            for (std::size_t align = 0; align < 8; ++align) {
+                textbook_rc4 oracle(key);
+                rc4_state state;
+                rc4_setup(key.data(), key.size(), state);
+                bytes lead(skip, 0);
+                rc4_apply(lead.data(), skip, state);
+                for (std::size_t k = 0; k < skip; ++k) oracle.next();
+
+                bytes buffer = random_bytes(random, 8 + 17 + 8);
+                bytes expected = buffer;
+                for (std::size_t k = 0; k < length; ++k) expected[align + k] ^= oracle.next();
+                rc4_apply(buffer.data() + align, length, state);
+                ASSERT_EQ(buffer, expected)
+                    << "skip " << skip << " length " << length << " align " << align;
+                EXPECT_EQ(state.x, oracle.i);
+                EXPECT_EQ(state.y, oracle.j);
+            }
+        }
+    }
+}
+
+TEST(Rc4, LongSingleCallIsProcessedInFull) {
+    std::mt19937 random(32767);
+    const bytes key = random_bytes(random, 32);
+    for (const std::size_t length : {32767u, 32768u, 100001u}) {
+        textbook_rc4 oracle(key);
+        bytes expected(length, 0);
+        for (auto& b : expected) b = oracle.next();
+        EXPECT_EQ(keystream(key, length), expected) << "length " << length;
+    }
+}
+
+TEST(Rc4, ApplyingTwiceRestoresTheData) {
+    std::mt19937 random(2);
+    const bytes key = random_bytes(random, 32);
+    const bytes plain = random_bytes(random, 3000);
+    bytes data = plain;
+    for (int pass = 0; pass < 2; ++pass) {
+        rc4_state state;
+        rc4_setup(key.data(), key.size(), state);
+        rc4_apply(data.data(), data.size(), state);
+        if (pass == 0) {
+            EXPECT_NE(data, plain);
+        }
+    }
+    EXPECT_EQ(data, plain);
+}
+
+TEST(Rc4, XCountsBytesModulo256) {
+    const bytes key = {1, 2, 3};
+    rc4_state state;
+    rc4_setup(key.data(), key.size(), state);
+    bytes data(700, 0);
+    std::size_t total = 0;
+    for (const std::size_t piece : {1u, 7u, 8u, 9u, 255u, 256u, 164u}) {
+        rc4_apply(data.data(), piece, state);
+        total += piece;
+        EXPECT_EQ(state.x, total % 256) << "after " << total << " bytes";
+    }
+}
+
+TEST(Rc4, LengthZeroChangesNothing) {
+    const bytes key = {0xde, 0xad};
+    rc4_state state;
+    rc4_setup(key.data(), key.size(), state);
+    bytes data(5, 0);
+    rc4_apply(data.data(), 5, state);
+    const rc4_state before = state;
+    std::uint8_t sentinel[8] = {9, 9, 9, 9, 9, 9, 9, 9};
+    rc4_apply(sentinel, 0, state);
+    EXPECT_TRUE(same_state(state, before));
+    EXPECT_EQ(std::count(sentinel, sentinel + 8, 9), 8);
+}
+
+TEST(Rc4, SetupGivesAPermutationWithIndicesAtZero) {
+    std::mt19937 random(256);
+    for (int trial = 0; trial < 20; ++trial) {
+        const bytes key = random_bytes(random, 1 + random() % 64);
+        rc4_state state;
+        std::memset(&state, 0xAB, sizeof state);
+        rc4_setup(key.data(), key.size(), state);
+        EXPECT_EQ(state.x, 0);
+        EXPECT_EQ(state.y, 0);
+        bytes sorted(state.perm, state.perm + 256);
+        std::sort(sorted.begin(), sorted.end());
+        for (int v = 0; v < 256; ++v) ASSERT_EQ(sorted[v], v);
+    }
+}
+
+TEST(Rc4, KeyIsRepeatedToCover256Steps) {
+    const bytes one = {0x5a};
+    EXPECT_EQ(keystream(one, 64), keystream(bytes(256, 0x5a), 64));
+
+    std::mt19937 random(8);
+    const bytes key32 = random_bytes(random, 32);
+    bytes eight_times;
+    for (int k = 0; k < 8; ++k) eight_times.insert(eight_times.end(), key32.begin(), key32.end());
+    EXPECT_EQ(keystream(key32, 64), keystream(eight_times, 64));
+
+    // Only the first 256 key bytes take part.
+    bytes long_key = random_bytes(random, 300);
+    const bytes first256(long_key.begin(), long_key.begin() + 256);
+    EXPECT_EQ(keystream(long_key, 64), keystream(first256, 64));
+}
+
+TEST(Rc4, EmptyKeyLeavesTheIdentity) {
+    rc4_state state;
+    std::memset(&state, 0xAB, sizeof state);
+    rc4_setup(nullptr, 0, state);
+    EXPECT_EQ(state.x, 0);
+    EXPECT_EQ(state.y, 0);
+    for (int v = 0; v < 256; ++v) ASSERT_EQ(state.perm[v], v);
+}
