@@ -1,0 +1,74 @@
+#include "platform/interrupt.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+
+#include "platform/terminal.h"
+
+namespace {
+
+// Read by the handlers, so it must be a plain lock-free load there.
+std::atomic<const char*> partial_output{nullptr};
+static_assert(std::atomic<const char*>::is_always_lock_free);
+
+constexpr int ENDING_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+void set_handler(int sig, void (*handler)(int)) {
+    struct sigaction action {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    // No handler may run inside another: both restore the terminal.
+    for (int other : ENDING_SIGNALS) sigaddset(&action.sa_mask, other);
+    sigaddset(&action.sa_mask, SIGTSTP);
+    // A stop and continue must not fail a plain read of standard input.
+    action.sa_flags = SA_RESTART;
+    sigaction(sig, &action, nullptr);
+}
+
+// Lets sig take its default course from inside its own handler.
+void raise_default(int sig) {
+    set_handler(sig, SIG_DFL);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, sig);
+    sigprocmask(SIG_UNBLOCK, &set, nullptr);
+    raise(sig);
+}
+
+void on_ending_signal(int sig) {
+    restore_terminal_mode();
+    if (const char* path = partial_output.load()) unlink(path);
+    raise_default(sig);
+}
+
+// Stops with the terminal in its own mode; once continued, the read in
+// progress takes its raw mode back (its wait is interrupted by this handler).
+void on_stop_signal(int sig) {
+    const int saved_errno = errno;
+    restore_terminal_mode();
+    raise_default(sig);
+    set_handler(sig, on_stop_signal);
+    errno = saved_errno;
+}
+
+void install(int sig, void (*handler)(int)) {
+    struct sigaction current {};
+    if (sigaction(sig, nullptr, &current) != 0) return;
+    // A signal ignored by whoever started us (nohup, a background job) stays ignored.
+    if (current.sa_handler == SIG_IGN) return;
+    set_handler(sig, handler);
+}
+
+}  // namespace
+
+void install_interrupt_cleanup() {
+    for (int sig : ENDING_SIGNALS) install(sig, on_ending_signal);
+    install(SIGTSTP, on_stop_signal);
+}
+
+void track_partial_output(const char* temp_path) { partial_output.store(temp_path); }
+
+void forget_partial_output() { partial_output.store(nullptr); }
