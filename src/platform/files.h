@@ -12,43 +12,43 @@
 
 // An open file. Closing happens in the destructor if close_file was not
 // called; close_file is the checked way.
-struct file_handle {
+struct os_file {
     std::intptr_t native = -1;  // fd on POSIX, HANDLE on Windows
-    file_handle() = default;
-    file_handle(const file_handle&) = delete;
-    file_handle& operator=(const file_handle&) = delete;
-    file_handle(file_handle&& other) noexcept : native(other.native) { other.native = -1; }
-    ~file_handle();
+    os_file() = default;
+    os_file(const os_file&) = delete;
+    os_file& operator=(const os_file&) = delete;
+    os_file(os_file&& other) noexcept : native(other.native) { other.native = -1; }
+    ~os_file();
     bool is_open() const { return native != -1; }
 };
 
 // Opens an existing regular file for reading, without blocking on special
 // files (they fail).
-bool open_for_reading(const std::string& path, file_handle& file);
+bool open_for_reading(const std::string& path, os_file& file);
 // Opens an existing regular file for reading and writing ("can be updated").
-bool open_for_update(const std::string& path, file_handle& file);
+bool open_for_update(const std::string& path, os_file& file);
 // Creates a new file with a unique name in the directory of final_path, only
 // readable and writable by its owner; temp_path receives its name. The name
 // has the form "<final name>.tovik-XXXXXX" (or ".tovik-XXXXXX" when that
 // would be too long), so a file left by a killed run is recognisable.
-bool create_temp_beside(const std::string& final_path, file_handle& file, std::string& temp_path);
+bool create_temp_beside(const std::string& final_path, os_file& file, std::string& temp_path);
 // The name (without directory) has the form of a temporary made above;
 // collection never takes such a file as a target.
 bool is_temporary_name(const std::string& name);
 
 // Bytes read (0 at end of file), or -1.
-std::ptrdiff_t read_some(file_handle& file, void* buffer, std::size_t size);
+std::ptrdiff_t read_some(os_file& file, void* buffer, std::size_t size);
 // Writes every byte or fails.
-bool write_all(file_handle& file, const void* data, std::size_t size);
+bool write_all(os_file& file, const void* data, std::size_t size);
 // Flushes the file's data to stable storage.
-bool sync_file(file_handle& file);
+bool sync_file(os_file& file);
 // Closes and reports whether the close succeeded (a failed close can mean
 // lost writes).
-bool close_file(file_handle& file);
+bool close_file(os_file& file);
 // Gives to the permission bits of from (an open file).
-bool copy_permissions(file_handle& from, file_handle& to);
+bool copy_permissions(os_file& from, os_file& to);
 // Hint: the file will be read or written once, front to back.
-void advise_sequential(file_handle& file);
+void advise_sequential(os_file& file);
 
 // Renames from over to, replacing an existing file atomically.
 bool replace_file(const std::string& from, const std::string& to);

@@ -1,0 +1,218 @@
+// Files on POSIX systems. Each call asks the fault seam first; the points
+// are: open (open_for_reading, open_for_update, file_size, path_exists,
+// full_path), create, read, write (write_all, copy_permissions), sync
+// (sync_file, sync_directory_of), close, rename and unlink. The hint
+// advise_sequential cannot fail and has no point.
+
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "platform/fault.h"
+#include "platform/files.h"
+#include "platform/temp_name.h"
+
+namespace {
+
+int descriptor(const os_file& file) {
+    return static_cast<int>(file.native);
+}
+
+// True when the seam says this call fails; errno then holds its error.
+bool injected(fault_point point) {
+    int error = 0;
+    if (!fault_fires(point, &error)) return false;
+    errno = error;
+    return true;
+}
+
+void adopt(os_file& file, int fd) {
+    os_file old(std::move(file));
+    file.native = fd;
+}
+
+// O_NONBLOCK keeps the open itself from waiting on a FIFO or device; it does
+// nothing for the regular files that are kept.
+bool open_regular(const std::string& path, int access, os_file& file) {
+    if (injected(fault_point::open)) return false;
+    int fd;
+    do {
+        fd = ::open(path.c_str(), access | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return false;
+    struct stat status;
+    const bool regular = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
+    if (!regular) {
+        ::close(fd);
+        errno = EINVAL;
+        return false;
+    }
+    adopt(file, fd);
+    return true;
+}
+
+std::string directory_of(const std::string& path) {
+    const std::size_t cut = path.find_last_of('/');
+    if (cut == std::string::npos) return ".";
+    if (cut == 0) return "/";
+    return path.substr(0, cut);
+}
+
+}  // namespace
+
+os_file::~os_file() {
+    if (native != -1) ::close(descriptor(*this));
+}
+
+bool open_for_reading(const std::string& path, os_file& file) {
+    return open_regular(path, O_RDONLY, file);
+}
+
+bool open_for_update(const std::string& path, os_file& file) {
+    return open_regular(path, O_RDWR, file);
+}
+
+bool create_temp_beside(const std::string& final_path, os_file& file, std::string& temp_path) {
+    if (injected(fault_point::create)) return false;
+    // mkostemp creates exclusively with mode 0600. When the long form is
+    // refused for its length (a file system with a shorter limit), the short
+    // form is tried.
+    std::string pattern = temp_name_pattern(final_path, NAME_MAX, "/");
+    int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+    if (fd < 0 && errno == ENAMETOOLONG) {
+        pattern = temp_name_pattern(final_path, 0, "/");
+        fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+    }
+    if (fd < 0) return false;
+    adopt(file, fd);
+    temp_path = std::move(pattern);
+    return true;
+}
+
+std::ptrdiff_t read_some(os_file& file, void* buffer, std::size_t size) {
+    if (injected(fault_point::read)) return -1;
+    ssize_t got;
+    do {
+        got = ::read(descriptor(file), buffer, size);
+    } while (got < 0 && errno == EINTR);
+    return got;
+}
+
+bool write_all(os_file& file, const void* data, std::size_t size) {
+    if (injected(fault_point::write)) return false;
+    const char* next = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t put = ::write(descriptor(file), next, size);
+        if (put < 0 && errno == EINTR) continue;
+        if (put < 0) return false;
+        if (put == 0) {  // no progress and no error: do not spin
+            errno = EIO;
+            return false;
+        }
+        next += put;
+        size -= static_cast<std::size_t>(put);
+    }
+    return true;
+}
+
+bool sync_file(os_file& file) {
+    if (injected(fault_point::sync)) return false;
+    int result;
+    do {
+        result = ::fsync(descriptor(file));
+    } while (result != 0 && errno == EINTR);
+    return result == 0;
+}
+
+bool close_file(os_file& file) {
+    const int fd = descriptor(file);
+    file.native = -1;
+    if (injected(fault_point::close)) {
+        const int error = errno;
+        ::close(fd);  // the descriptor is released all the same
+        errno = error;
+        return false;
+    }
+    // Not retried on EINTR: the descriptor is gone either way, and the
+    // error is reported because writes may have been lost.
+    return ::close(fd) == 0;
+}
+
+bool copy_permissions(os_file& from, os_file& to) {
+    if (injected(fault_point::write)) return false;
+    struct stat status;
+    if (::fstat(descriptor(from), &status) != 0) return false;
+    // Only the rwx bits: set-id bits on a file that now has another owner
+    // would grant what the original did not.
+    return ::fchmod(descriptor(to), status.st_mode & 0777) == 0;
+}
+
+void advise_sequential(os_file& file) {
+    ::posix_fadvise(descriptor(file), 0, 0, POSIX_FADV_SEQUENTIAL);
+}
+
+bool replace_file(const std::string& from, const std::string& to) {
+    if (injected(fault_point::rename)) return false;
+    return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool sync_directory_of(const std::string& path) {
+    if (injected(fault_point::sync)) return false;
+    const int fd = ::open(directory_of(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    int result;
+    do {
+        result = ::fsync(fd);
+    } while (result != 0 && errno == EINTR);
+    // EINVAL: this file system cannot sync a directory; nothing more to do.
+    const bool synced = result == 0 || errno == EINVAL;
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+    return synced;
+}
+
+bool remove_file(const std::string& path) {
+    if (injected(fault_point::unlink)) return false;
+    return ::unlink(path.c_str()) == 0;
+}
+
+std::int64_t file_size(const std::string& path) {
+    if (injected(fault_point::open)) return -1;
+    // stat first, so FIFOs and devices are never opened at all.
+    struct stat status;
+    if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return -1;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return -1;
+    ::close(fd);
+    return static_cast<std::int64_t>(status.st_size);
+}
+
+bool path_exists(const std::string& path) {
+    if (injected(fault_point::open)) return false;
+    struct stat status;
+    return ::stat(path.c_str(), &status) == 0;
+}
+
+bool full_path(const std::string& path, std::string& result) {
+    if (injected(fault_point::open)) return false;
+    if (path.empty()) return false;
+    if (path.front() == '/') {
+        result = path;
+        return true;
+    }
+    std::string directory(256, '\0');
+    while (::getcwd(directory.data(), directory.size()) == nullptr) {
+        if (errno != ERANGE) return false;
+        directory.resize(directory.size() * 2);
+    }
+    directory.resize(directory.find('\0'));
+    result = directory;
+    if (result.back() != '/') result += '/';
+    result += path;
+    return true;
+}

@@ -1,0 +1,36 @@
+// Ctrl+C, Ctrl+Break and closing the console window: the console mode is put
+// back and the partial output deleted, then the default handling ends the
+// process. The handler runs on a thread of its own, so the tracked path is
+// atomic.
+#include <windows.h>
+
+#include <atomic>
+
+#include "platform/interrupt.h"
+#include "platform/terminal.h"
+
+namespace {
+
+std::atomic<const char*> partial_output{nullptr};
+
+BOOL WINAPI on_console_event(DWORD /*event*/) {
+    restore_terminal_mode();
+    // The temporary is open for writing, but with delete sharing: the delete
+    // takes effect when the ending process closes it.
+    if (const char* path = partial_output.exchange(nullptr)) DeleteFileA(path);
+    return FALSE;  // not handled: the default handler ends the process
+}
+
+}  // namespace
+
+void install_interrupt_cleanup() {
+    SetConsoleCtrlHandler(on_console_event, TRUE);
+}
+
+void track_partial_output(const char* temp_path) {
+    partial_output = temp_path;
+}
+
+void forget_partial_output() {
+    partial_output = nullptr;
+}

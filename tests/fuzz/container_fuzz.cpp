@@ -1,0 +1,170 @@
+// Arbitrary files through the container probe, the header check and the two
+// copies: every answer must follow from the file's first bytes alone, every
+// output must hold exactly the bytes it should, and no temporary may be left.
+#include <stdlib.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "cipher/key_schedule.h"
+#include "cipher/rc4.h"
+#include "container/container.h"
+
+namespace {
+
+void require(bool holds, const char* what) {
+    if (holds) return;
+    std::fprintf(stderr, "container_fuzz: violated: %s\n", what);
+    __builtin_trap();
+}
+
+// One private directory for the whole run: the input file and every output.
+struct scratch_dir {
+    std::string dir;
+    std::string input, unwrapped, wrapped, round_trip, skipped;
+    key_material key;
+
+    scratch_dir() {
+        std::string templ = (std::filesystem::temp_directory_path() / "container-fuzz-XXXXXX").string();
+        require(mkdtemp(templ.data()) != nullptr, "private temp directory created");
+        dir = templ;
+        input = dir + "/input";
+        unwrapped = dir + "/unwrapped";
+        wrapped = dir + "/wrapped";
+        round_trip = dir + "/round-trip";
+        skipped = dir + "/skipped";
+        derive_key_material("secret", key);
+    }
+    ~scratch_dir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir, ignored);
+    }
+};
+
+scratch_dir& scratch() {
+    static scratch_dir instance;
+    return instance;
+}
+
+void write_file(const std::string& path, const std::string& bytes) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    require(file != nullptr, "input file opened");
+    require(std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size(), "input written");
+    require(std::fclose(file) == 0, "input closed");
+}
+
+bool exists(const std::string& path) {
+    std::error_code error;
+    return std::filesystem::exists(path, error);
+}
+
+std::string read_file(const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    require(file != nullptr, "output exists and opens");
+    std::string bytes;
+    char chunk[4096];
+    std::size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.append(chunk, got);
+    require(std::ferror(file) == 0, "output read");
+    std::fclose(file);
+    return bytes;
+}
+
+rc4_state fresh_filter(const key_material& key) {
+    rc4_state state;
+    rc4_setup(key.cipher_key, sizeof key.cipher_key, state);
+    return state;
+}
+
+std::string enciphered(const key_material& key, std::string bytes) {
+    rc4_state state = fresh_filter(key);
+    rc4_apply(reinterpret_cast<std::uint8_t*>(bytes.data()), bytes.size(), state);
+    return bytes;
+}
+
+// The directory holds the input alone: outputs were removed by the caller,
+// and no temporary ("<name>.tovik-XXXXXX") survived a copy.
+void require_only_input_left(const scratch_dir& s) {
+    std::size_t entries = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(s.dir)) {
+        ++entries;
+        require(entry.path().filename().string().find(".tovik-") == std::string::npos,
+                "no temporary left behind");
+    }
+    require(entries == 1, "the directory holds the input alone");
+}
+
+void remove_output(const std::string& path) {
+    require(std::remove(path.c_str()) == 0, "output removed");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    scratch_dir& s = scratch();
+    const std::string input(reinterpret_cast<const char*>(data), size);
+    const char* header = s.key.header_text;
+    write_file(s.input, input);
+
+    const bool magic = size >= MAGIC_LENGTH && std::memcmp(data, CONTAINER_MAGIC, MAGIC_LENGTH) == 0;
+    const bool header_ok = size >= HEADER_LENGTH && std::memcmp(data, header, HEADER_LENGTH) == 0;
+
+    // The file exists and is writable, so the probe answers 1 or 0, from the
+    // first five bytes only, whether given the bare magic or a whole header.
+    const int probe_magic = probe_container(s.input, CONTAINER_MAGIC);
+    const int probe_header = probe_container(s.input, header);
+    require(probe_magic == (magic ? 1 : 0), "probe is 1 exactly when the file starts with the magic");
+    require(probe_header == probe_magic, "probe reads only five characters of a header");
+
+    // Unwrapping: a wrong or short header writes nothing; a right one writes
+    // the deciphered body; a file without the magic is wrapped instead.
+    {
+        rc4_state filter = fresh_filter(s.key);
+        const int result = unwrap_container(s.input, s.unwrapped, header, &filter);
+        if (magic && !header_ok) {
+            require(result == -10, "a header that does not match gives -10");
+            require(!exists(s.unwrapped), "-10 leaves no destination");
+        } else if (magic) {
+            require(result == 0, "a matching header unwraps");
+            const std::string out = read_file(s.unwrapped);
+            require(out.size() == size - HEADER_LENGTH, "the body alone is written");
+            require(out == enciphered(s.key, input.substr(HEADER_LENGTH)), "the body is deciphered");
+            remove_output(s.unwrapped);
+        } else {
+            require(result == 0, "a file without the magic is wrapped");
+            const std::string expected = size == 0 ? std::string() : header + enciphered(s.key, input);
+            require(read_file(s.unwrapped) == expected, "the wrapped file is header plus enciphered input");
+            remove_output(s.unwrapped);
+        }
+        require_only_input_left(s);
+    }
+
+    // Wrapping and unwrapping again gives the input back, whatever it holds.
+    {
+        rc4_state filter = fresh_filter(s.key);
+        require(copy_with_header(s.input, s.wrapped, copy_kind::prepend, header, &filter) == 0,
+                "prepend copy succeeds");
+        const std::string wrapped = read_file(s.wrapped);
+        require(wrapped == (size == 0 ? std::string() : header + enciphered(s.key, input)),
+                "prepend writes the header and the enciphered input");
+        rc4_state back = fresh_filter(s.key);
+        require(unwrap_container(s.wrapped, s.round_trip, header, &back) == 0, "own container unwraps");
+        require(read_file(s.round_trip) == input, "round trip gives the input back");
+        remove_output(s.wrapped);
+        remove_output(s.round_trip);
+    }
+
+    // Skipping drops exactly the header's length, and nothing more.
+    {
+        require(copy_with_header(s.input, s.skipped, copy_kind::skip, header) == 0, "skip copy succeeds");
+        const std::size_t dropped = size < HEADER_LENGTH ? size : HEADER_LENGTH;
+        require(read_file(s.skipped) == input.substr(dropped), "skip drops the first 37 bytes");
+        remove_output(s.skipped);
+    }
+    require_only_input_left(s);
+    return 0;
+}

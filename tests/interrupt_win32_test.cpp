@@ -1,0 +1,108 @@
+// Ctrl+Break (Ctrl+C under wine) during a run: a child process (this test
+// binary, running the disabled test below) writes a temporary, waits for a
+// key with the console mode at 0, and sends itself the event. The handler
+// must delete the temporary and put the console mode back before the
+// process ends.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <thread>
+
+#include "platform/files.h"
+#include "platform/interrupt.h"
+#include "platform/terminal.h"
+#include "support/scratch_win32.h"
+
+namespace {
+
+constexpr char DIRECTORY_VARIABLE[] = "TOVIK_INTERRUPT_TEST_DIR";
+
+bool has_temporary(const std::string& directory) {
+    for (const std::string& name : names_in(directory)) {
+        if (is_temporary_name(name)) return true;
+    }
+    return false;
+}
+
+// Runs in the child only: ends by the console control event, never by
+// returning.
+TEST(ConsoleInterrupt, DISABLED_ChildInterruptedWhileWriting) {
+    char directory[MAX_PATH];
+    ASSERT_GT(GetEnvironmentVariableA(DIRECTORY_VARIABLE, directory, MAX_PATH), 0u);
+    install_interrupt_cleanup();
+    os_file output;
+    std::string temp;
+    ASSERT_TRUE(create_temp_beside(std::string(directory) + "\\out.txt", output, temp));
+    ASSERT_TRUE(write_all(output, "partial", 7));
+    track_partial_output(temp.c_str());
+
+    HANDLE console = open_console_input();
+    ASSERT_NE(console, INVALID_HANDLE_VALUE);
+    std::thread([] {
+        unsigned char key[2];
+        read_terminal_key(key);
+    }).detach();
+    DWORD mode = 1;
+    for (int polls = 0; polls < 20000 && mode != 0; ++polls) {
+        Sleep(1);
+        GetConsoleMode(console, &mode);
+    }
+    ASSERT_EQ(mode, 0u) << "the key read never started";
+    write_file(std::string(directory) + "\\reached", "");
+    // Wine generates only Ctrl+C, and only for every process on the console.
+    if (running_under_wine()) {
+        GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+    } else {
+        GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, GetCurrentProcessId());
+    }
+    Sleep(INFINITE);
+}
+
+TEST(ConsoleInterrupt, BreakDeletesThePartialOutputAndRestoresTheConsoleMode) {
+    HANDLE console = open_console_input();
+    if (console == INVALID_HANDLE_VALUE) GTEST_SKIP() << NO_CONSOLE;
+    DWORD original = 0;
+    ASSERT_TRUE(GetConsoleMode(console, &original));
+    const DWORD cooked = ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT;
+    ASSERT_TRUE(SetConsoleMode(console, cooked));
+
+    scratch_directory scratch;
+    // Under wine the event reaches every process on the console: this one
+    // lets it pass.
+    const PHANDLER_ROUTINE swallow = [](DWORD) -> BOOL { return TRUE; };
+    SetConsoleCtrlHandler(swallow, TRUE);
+    char self[MAX_PATH];
+    ASSERT_GT(GetModuleFileNameA(nullptr, self, MAX_PATH), 0u);
+    std::string command = std::string("\"") + self +
+                          "\" --gtest_also_run_disabled_tests"
+                          " --gtest_filter=ConsoleInterrupt.DISABLED_ChildInterruptedWhileWriting";
+    SetEnvironmentVariableA(DIRECTORY_VARIABLE, scratch.path.c_str());
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    // On Windows a process group of its own, so that Ctrl+Break reaches the
+    // child alone (a new group would ignore wine's Ctrl+C).
+    const DWORD group = running_under_wine() ? 0 : CREATE_NEW_PROCESS_GROUP;
+    const bool started = CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, group,
+                                        nullptr, nullptr, &startup, &process);
+    SetEnvironmentVariableA(DIRECTORY_VARIABLE, nullptr);
+    ASSERT_TRUE(started);
+    const bool ended = WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0;
+    if (!ended) TerminateProcess(process.hProcess, 99);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    SetConsoleCtrlHandler(swallow, FALSE);
+    EXPECT_TRUE(ended) << "the child was not ended by Ctrl+Break";
+    EXPECT_EQ(GetFileAttributesA((scratch.path + "\\reached").c_str()), FILE_ATTRIBUTE_ARCHIVE)
+        << "the child did not get to the interrupt";
+
+    EXPECT_FALSE(has_temporary(scratch.path));
+    DWORD mode = 0;
+    ASSERT_TRUE(GetConsoleMode(console, &mode));
+    EXPECT_EQ(mode, cooked);
+    SetConsoleMode(console, original);
+    CloseHandle(console);
+}
+
+}  // namespace

@@ -1,0 +1,471 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <random>
+#include <set>
+#include <string>
+
+#include "container/container.h"
+#include "container/transform.h"
+#include "front/outcome.h"
+#include "platform/fault.h"
+#include "platform/files.h"
+#include "support/vectors.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct scratch_dir {
+    std::string root;
+    scratch_dir() {
+        char pattern[] = "/tmp/tovik-transform-XXXXXX";
+        if (::mkdtemp(pattern) == nullptr) ADD_FAILURE() << "mkdtemp failed";
+        root = pattern;
+    }
+    ~scratch_dir() {
+        fault_clear();
+        std::error_code ignored;
+        fs::permissions(root, fs::perms::owner_all, fs::perm_options::add, ignored);
+        fs::remove_all(root, ignored);
+    }
+    std::string at(const std::string& name) const { return root + "/" + name; }
+    // Every entry with its bytes: two snapshots are equal only when nothing
+    // was created, removed or changed.
+    std::map<std::string, std::string> snapshot() const {
+        std::map<std::string, std::string> entries;
+        for (const auto& entry : fs::directory_iterator(root)) {
+            entries[entry.path().filename().string()] = read(entry.path().string());
+        }
+        return entries;
+    }
+    std::set<std::string> names() const {
+        std::set<std::string> found;
+        for (const auto& entry : fs::directory_iterator(root)) {
+            found.insert(entry.path().filename().string());
+        }
+        return found;
+    }
+    static std::string read(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+};
+
+void write_file(const std::string& path, const std::string& bytes, mode_t mode = 0644) {
+    std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
+    ::chmod(path.c_str(), mode);
+}
+
+mode_t mode_of(const std::string& path) {
+    struct stat status {};
+    ::stat(path.c_str(), &status);
+    return status.st_mode & 07777;
+}
+
+std::string random_bytes(std::size_t size, unsigned seed) {
+    std::mt19937 generator(seed);
+    std::string bytes(size, '\0');
+    for (char& byte : bytes) byte = static_cast<char>(generator() & 0xFF);
+    return bytes;
+}
+
+std::string textbook_rc4(const std::string& key, std::string data) {
+    std::uint8_t s[256];
+    for (int i = 0; i < 256; ++i) s[i] = static_cast<std::uint8_t>(i);
+    for (int i = 0, j = 0; i < 256; ++i) {
+        j = (j + s[i] + static_cast<std::uint8_t>(key[i % key.size()])) % 256;
+        std::swap(s[i], s[j]);
+    }
+    int i = 0, j = 0;
+    for (char& byte : data) {
+        i = (i + 1) % 256;
+        j = (j + s[i]) % 256;
+        std::swap(s[i], s[j]);
+        byte = static_cast<char>(byte ^ s[(s[i] + s[j]) % 256]);
+    }
+    return data;
+}
+
+// The container of plain under "secret", built from the recorded key
+// schedule and the textbook RC4 above, not from the program's code.
+std::string expected_container(const std::string& plain) {
+    for (const auto& row : read_vector_file("key-schedule.txt")) {
+        if (row[0] == "736563726574") return row[1] + textbook_rc4(from_hex(row[2]), plain);
+    }
+    ADD_FAILURE() << "no vector for \"secret\"";
+    return {};
+}
+
+bool has_temporary(const scratch_dir& dir) {
+    for (const std::string& name : dir.names()) {
+        if (is_temporary_name(name)) return true;
+    }
+    return false;
+}
+
+// Runs body in a child process as an unprivileged user (when run as root),
+// so that permission bits are enforced; returns the child's exit status.
+template <typename Body>
+int as_unprivileged(Body body) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(99);
+        ::_exit(body());
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Outcome codes as exit statuses of a child.
+int status_of(int outcome) {
+    return outcome + 100;
+}
+
+}  // namespace
+
+TEST(Transform, RoundTripsGiveTheIndependentContainerAndTheBytesBack) {
+    const std::size_t sizes[] = {
+        1, 36, 37, 1023, 1024, 1025, COPY_BLOCK - 37, COPY_BLOCK, 3 * 1024 * 1024 + 7};
+    for (std::size_t size : sizes) {
+        SCOPED_TRACE(size);
+        scratch_dir dir;
+        const std::string plain = random_bytes(size, static_cast<unsigned>(size));
+        write_file(dir.at("data.bin"), plain);
+        std::string path = dir.at("data.bin");
+        ASSERT_EQ(transform_file(path, "secret", 0), OUTCOME_ENCRYPTED);
+        EXPECT_EQ(path, dir.at("data.bin"));
+        EXPECT_EQ(dir.names(), (std::set<std::string>{"data.bin", "data.bin.tvk"}));
+        EXPECT_TRUE(scratch_dir::read(dir.at("data.bin.tvk")) == expected_container(plain));
+
+        fs::remove(dir.at("data.bin"));
+        path = dir.at("data.bin.tvk");
+        ASSERT_EQ(transform_file(path, "secret", 0), OUTCOME_DECRYPTED);
+        EXPECT_EQ(path, dir.at("data.bin.tvk"));  // the name the driver reports
+        EXPECT_EQ(dir.names(), (std::set<std::string>{"data.bin", "data.bin.tvk"}));
+        EXPECT_TRUE(scratch_dir::read(dir.at("data.bin")) == plain);
+    }
+}
+
+TEST(Transform, WrongPassphraseChangesNothing) {
+    scratch_dir dir;
+    write_file(dir.at("a"), "the plain text");
+    std::string path = dir.at("a");
+    ASSERT_EQ(transform_file(path, "secret", 0), OUTCOME_ENCRYPTED);
+    write_file(dir.at("a"), "a file of the output's name");
+    const auto before = dir.snapshot();
+    for (int delete_input : {0, 1}) {
+        for (const char* wrong : {"Secret", "", "secret "}) {
+            path = dir.at("a.tvk");
+            EXPECT_EQ(transform_file(path, wrong, delete_input), OUTCOME_WRONG_KEY);
+            EXPECT_EQ(path, dir.at("a.tvk"));
+            EXPECT_EQ(dir.snapshot(), before);
+        }
+    }
+}
+
+TEST(Transform, ExistingOutputIsReplacedAndPermissionsFollowTheInput) {
+    scratch_dir dir;
+    write_file(dir.at("a"), "new contents", 0640);
+    write_file(dir.at("a.tvk"), "an older container", 0666);
+    std::string path = dir.at("a");
+    ASSERT_EQ(transform_file(path, "secret", 0), OUTCOME_ENCRYPTED);
+    EXPECT_EQ(scratch_dir::read(dir.at("a.tvk")), expected_container("new contents"));
+    EXPECT_EQ(mode_of(dir.at("a.tvk")), 0640u);
+
+    fs::remove(dir.at("a"));
+    ::chmod(dir.at("a.tvk").c_str(), 0600);
+    path = dir.at("a.tvk");
+    ASSERT_EQ(transform_file(path, "secret", 0), OUTCOME_DECRYPTED);
+    EXPECT_EQ(scratch_dir::read(dir.at("a")), "new contents");
+    EXPECT_EQ(mode_of(dir.at("a")), 0600u);
+}
+
+TEST(Transform, DeleteRemovesExactlyTheInputAfterSuccess) {
+    scratch_dir dir;
+    write_file(dir.at("a"), "alpha");
+    write_file(dir.at("b"), "bystander");
+    std::string path = dir.at("a");
+    ASSERT_EQ(transform_file(path, "secret", 1), OUTCOME_ENCRYPTED);
+    EXPECT_EQ(path, dir.at("a"));
+    EXPECT_EQ(dir.names(), (std::set<std::string>{"a.tvk", "b"}));
+    // Durability before the delete: the output and then its directory.
+    EXPECT_EQ(fault_calls(fault_point::sync), 2);
+
+    path = dir.at("a.tvk");
+    ASSERT_EQ(transform_file(path, "secret", 1), OUTCOME_DECRYPTED);
+    EXPECT_EQ(path, dir.at("a.tvk"));
+    EXPECT_EQ(dir.names(), (std::set<std::string>{"a", "b"}));
+    EXPECT_EQ(scratch_dir::read(dir.at("a")), "alpha");
+    EXPECT_EQ(scratch_dir::read(dir.at("b")), "bystander");
+}
+
+TEST(Transform, WithoutDeleteNothingIsSyncedOrDeleted) {
+    scratch_dir dir;
+    write_file(dir.at("a"), "alpha");
+    std::string path = dir.at("a");
+    fault_clear();
+    ASSERT_EQ(transform_file(path, "secret", 0), OUTCOME_ENCRYPTED);
+    path = dir.at("a.tvk");
+    ASSERT_EQ(transform_file(path, "secret", 0), OUTCOME_DECRYPTED);
+    EXPECT_EQ(fault_calls(fault_point::sync), 0);
+    EXPECT_EQ(fault_calls(fault_point::unlink), 0);
+    EXPECT_EQ(dir.names(), (std::set<std::string>{"a", "a.tvk"}));
+}
+
+// The decision rests on the content; the name only shapes the output name.
+TEST(Transform, ContainersWithoutTheSuffixAreDecryptedInPlace) {
+    for (const char* name : {"moved", "shout.TVK", "x.tvk.bak"}) {
+        for (int delete_input : {0, 1}) {
+            SCOPED_TRACE(testing::Message() << name << " -d " << delete_input);
+            scratch_dir dir;
+            write_file(dir.at(name), expected_container("in place"));
+            std::string path = dir.at(name);
+            fault_clear();
+            ASSERT_EQ(transform_file(path, "secret", delete_input), OUTCOME_DECRYPTED);
+            EXPECT_EQ(path, dir.at(name));  // its real name, no suffix appended
+            EXPECT_EQ(dir.names(), std::set<std::string>{name});
+            EXPECT_EQ(scratch_dir::read(dir.at(name)), "in place");
+            // The container was replaced: the plain copy is made durable.
+            EXPECT_EQ(fault_calls(fault_point::sync), 2);
+        }
+    }
+}
+
+TEST(Transform, ScratchNameOfTheOldToolIsAnOrdinaryTarget) {
+    scratch_dir dir;
+    write_file(dir.at("tovk4.tmp"), "left by an old run");
+    write_file(dir.at("other"), "other");
+    std::string path = dir.at("tovk4.tmp");
+    ASSERT_EQ(transform_file(path, "secret", 1), OUTCOME_ENCRYPTED);
+    path = dir.at("other");
+    ASSERT_EQ(transform_file(path, "secret", 0), OUTCOME_ENCRYPTED);
+    EXPECT_EQ(dir.names(), (std::set<std::string>{"tovk4.tmp.tvk", "other", "other.tvk"}));
+    path = dir.at("tovk4.tmp.tvk");
+    ASSERT_EQ(transform_file(path, "secret", 1), OUTCOME_DECRYPTED);
+    EXPECT_EQ(scratch_dir::read(dir.at("tovk4.tmp")), "left by an old run");
+    EXPECT_EQ(scratch_dir::read(dir.at("other")), "other");
+}
+
+TEST(Transform, LongNamesUseTheShortTemporaryOrFailCleanly) {
+    scratch_dir dir;
+    const std::string fits(250, 'n');  // its container name has 254 characters
+    write_file(dir.at(fits), "long");
+    std::string path = dir.at(fits);
+    ASSERT_EQ(transform_file(path, "secret", 0), OUTCOME_ENCRYPTED);
+    EXPECT_EQ(scratch_dir::read(dir.at(fits + ".tvk")), expected_container("long"));
+
+    const std::string too_long(253, 'm');  // no room for ".tvk"
+    write_file(dir.at(too_long), "longer");
+    path = dir.at(too_long);
+    EXPECT_EQ(transform_file(path, "secret", 1), OUTCOME_OUTPUT_FAILED);
+    EXPECT_EQ(dir.names(), (std::set<std::string>{fits, fits + ".tvk", too_long}));
+    EXPECT_EQ(scratch_dir::read(dir.at(too_long)), "longer");
+}
+
+TEST(Transform, MissingOrSpecialInputsAreInputFailures) {
+    scratch_dir dir;
+    std::string path = dir.at("missing");
+    EXPECT_EQ(transform_file(path, "secret", 1), OUTCOME_INPUT_FAILED);
+    ASSERT_EQ(::mkfifo(dir.at("fifo").c_str(), 0644), 0);
+    path = dir.at("fifo");
+    EXPECT_EQ(transform_file(path, "secret", 1), OUTCOME_INPUT_FAILED);  // and does not block
+    fs::create_directory(dir.at("sub"));
+    path = dir.at("sub");
+    EXPECT_EQ(transform_file(path, "secret", 1), OUTCOME_INPUT_FAILED);
+    EXPECT_EQ(dir.names(), (std::set<std::string>{"fifo", "sub"}));
+}
+
+// Permission cases run in a child without privileges, where they hold.
+TEST(Transform, ReadOnlyAndUnreadableFiles) {
+    scratch_dir dir;
+    ::chmod(dir.root.c_str(), 0777);
+    const std::string container = expected_container("inner");
+    write_file(dir.at("ro.tvk"), container, 0444);
+    write_file(dir.at("ro-plain"), "read only", 0444);
+    write_file(dir.at("hidden"), "unreadable", 0000);
+    const auto transform_as_unprivileged = [&](const char* name, int delete_input) {
+        return as_unprivileged([&] {
+            std::string path = dir.at(name);
+            return status_of(transform_file(path, "secret", delete_input));
+        });
+    };
+
+    EXPECT_EQ(as_unprivileged(
+                  [&] { return status_of(probe_container(dir.at("ro.tvk"), CONTAINER_MAGIC)); }),
+              status_of(-1));
+    // A container that cannot be opened for update is taken as plain.
+    EXPECT_EQ(transform_as_unprivileged("ro.tvk", 0), status_of(OUTCOME_ENCRYPTED));
+    EXPECT_EQ(scratch_dir::read(dir.at("ro.tvk.tvk")), expected_container(container));
+    EXPECT_EQ(scratch_dir::read(dir.at("ro.tvk")), container);
+    EXPECT_EQ(transform_as_unprivileged("ro-plain", 0), status_of(OUTCOME_ENCRYPTED));
+    EXPECT_EQ(scratch_dir::read(dir.at("ro-plain.tvk")), expected_container("read only"));
+    EXPECT_EQ(mode_of(dir.at("ro-plain.tvk")), 0444u);
+    EXPECT_EQ(transform_as_unprivileged("hidden", 1), status_of(OUTCOME_INPUT_FAILED));
+    EXPECT_EQ(dir.names(), (std::set<std::string>{"ro.tvk", "ro.tvk.tvk", "ro-plain",
+                                                  "ro-plain.tvk", "hidden"}));
+
+    // A directory where no temporary can be created.
+    scratch_dir locked;
+    write_file(locked.at("a"), "locked in");
+    const auto before = locked.snapshot();
+    ::chmod(locked.root.c_str(), 0555);
+    EXPECT_EQ(as_unprivileged([&] {
+                  std::string path = locked.at("a");
+                  return status_of(transform_file(path, "secret", 1));
+              }),
+              status_of(OUTCOME_OUTPUT_FAILED));
+    EXPECT_EQ(locked.snapshot(), before);
+}
+
+// Two processes in one directory: each its own file, then both the same one
+// into the same output name.
+TEST(Transform, TwoTransformsAtOnceInOneDirectory) {
+    scratch_dir dir;
+    const std::string first = random_bytes(2 * COPY_BLOCK + 11, 1);
+    const std::string second = random_bytes(3 * COPY_BLOCK + 5, 2);
+    const std::string shared = random_bytes(COPY_BLOCK + 3, 3);
+    write_file(dir.at("first"), first);
+    write_file(dir.at("second"), second);
+    write_file(dir.at("shared"), shared);
+    pid_t children[2];
+    for (int i = 0; i < 2; ++i) {
+        children[i] = ::fork();
+        if (children[i] != 0) continue;
+        const std::string own = dir.at(i == 0 ? "first" : "second");
+        int failures = 0;
+        for (int round = 0; round < 3; ++round) {
+            std::string path = own;
+            failures += transform_file(path, "secret", 1) != OUTCOME_ENCRYPTED;
+            path = own + ".tvk";
+            failures += transform_file(path, "secret", 1) != OUTCOME_DECRYPTED;
+            path = dir.at("shared");
+            failures += transform_file(path, "secret", 0) != OUTCOME_ENCRYPTED;
+        }
+        ::_exit(failures);
+    }
+    for (pid_t child : children) {
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    EXPECT_EQ(dir.names(), (std::set<std::string>{"first", "second", "shared", "shared.tvk"}));
+    EXPECT_TRUE(scratch_dir::read(dir.at("first")) == first);
+    EXPECT_TRUE(scratch_dir::read(dir.at("second")) == second);
+    EXPECT_TRUE(scratch_dir::read(dir.at("shared.tvk")) == expected_container(shared));
+}
+
+namespace {
+
+// What is left after an injected failure.
+enum class leaves { nothing, complete_output };
+
+struct injected_case {
+    fault_point point;
+    int nth;
+    int delete_input;
+    int outcome;
+    leaves left;
+};
+
+const char* point_name(fault_point point) {
+    static const char* const names[] = {"open",  "create", "read",   "write", "sync",
+                                        "close", "rename", "unlink", "list"};
+    return names[static_cast<int>(point)];
+}
+
+void run_injected(const injected_case& c, bool decrypting) {
+    SCOPED_TRACE(testing::Message() << (decrypting ? "decrypt " : "encrypt ") << point_name(c.point)
+                                    << " call " << c.nth << " -d " << c.delete_input);
+    scratch_dir dir;
+    const std::string plain = random_bytes(COPY_BLOCK + 100, 9);  // two writes
+    const std::string container = expected_container(plain);
+    const std::string input = decrypting ? "x.tvk" : "x";
+    const std::string output = decrypting ? "x" : "x.tvk";
+    write_file(dir.at(input), decrypting ? container : plain);
+    const auto before = dir.snapshot();
+
+    fault_clear();
+    fault_arm(c.point, c.nth, EIO);
+    std::string path = dir.at(input);
+    EXPECT_EQ(transform_file(path, "secret", c.delete_input), c.outcome);
+    EXPECT_GE(fault_calls(c.point), c.nth) << "the step was never reached";
+    EXPECT_FALSE(has_temporary(dir));
+    const bool stripped = decrypting && c.outcome == OUTCOME_OUTPUT_FAILED;
+    EXPECT_EQ(path, dir.at(stripped ? output : input));
+
+    auto expected = before;  // the input, intact and not deleted
+    if (c.left == leaves::complete_output) expected[output] = decrypting ? plain : container;
+    EXPECT_TRUE(dir.snapshot() == expected);
+}
+
+}  // namespace
+
+TEST(TransformFailures, EachStepFailsCleanlyWhileEncrypting) {
+    const injected_case cases[] = {
+        {fault_point::read, 1, 0, OUTCOME_INPUT_FAILED, leaves::nothing},  // the first bytes
+        {fault_point::read, 2, 0, OUTCOME_INPUT_FAILED, leaves::nothing},  // the body
+        {fault_point::create, 1, 0, OUTCOME_OUTPUT_FAILED, leaves::nothing},
+        {fault_point::write, 1, 0, OUTCOME_DISK_WRITE, leaves::nothing},
+        {fault_point::write, 2, 0, OUTCOME_DISK_WRITE, leaves::nothing},
+        {fault_point::write, 3, 0, OUTCOME_DISK_WRITE, leaves::nothing},    // permissions
+        {fault_point::close, 1, 0, OUTCOME_DISK_WRITE, leaves::nothing},    // the output
+        {fault_point::close, 2, 0, OUTCOME_INPUT_FAILED, leaves::nothing},  // the input
+        {fault_point::rename, 1, 0, OUTCOME_OUTPUT_FAILED, leaves::nothing},
+        {fault_point::read, 2, 1, OUTCOME_INPUT_FAILED, leaves::nothing},
+        {fault_point::write, 2, 1, OUTCOME_DISK_WRITE, leaves::nothing},
+        {fault_point::sync, 1, 1, OUTCOME_DISK_WRITE, leaves::nothing},  // the output
+        {fault_point::close, 1, 1, OUTCOME_DISK_WRITE, leaves::nothing},
+        {fault_point::rename, 1, 1, OUTCOME_OUTPUT_FAILED, leaves::nothing},
+        {fault_point::sync, 2, 1, OUTCOME_DISK_WRITE, leaves::complete_output},  // its directory
+        {fault_point::unlink, 1, 1, OUTCOME_ENCRYPTED, leaves::complete_output},
+    };
+    for (const injected_case& c : cases) run_injected(c, false);
+}
+
+TEST(TransformFailures, EachStepFailsCleanlyWhileDecrypting) {
+    const injected_case cases[] = {
+        {fault_point::read, 1, 0, OUTCOME_INPUT_FAILED, leaves::nothing},  // the header
+        {fault_point::read, 2, 0, OUTCOME_NOT_FOUND, leaves::nothing},     // the body
+        {fault_point::create, 1, 0, OUTCOME_OUTPUT_FAILED, leaves::nothing},
+        {fault_point::write, 1, 0, OUTCOME_DISK_WRITE, leaves::nothing},
+        {fault_point::write, 2, 0, OUTCOME_DISK_WRITE, leaves::nothing},
+        {fault_point::write, 3, 0, OUTCOME_DISK_WRITE, leaves::nothing},
+        {fault_point::close, 1, 0, OUTCOME_DISK_WRITE, leaves::nothing},
+        {fault_point::close, 2, 0, OUTCOME_NOT_FOUND, leaves::nothing},
+        {fault_point::rename, 1, 0, OUTCOME_OUTPUT_FAILED, leaves::nothing},
+        {fault_point::read, 2, 1, OUTCOME_NOT_FOUND, leaves::nothing},
+        {fault_point::write, 1, 1, OUTCOME_DISK_WRITE, leaves::nothing},
+        {fault_point::sync, 1, 1, OUTCOME_DISK_WRITE, leaves::nothing},
+        {fault_point::close, 1, 1, OUTCOME_DISK_WRITE, leaves::nothing},
+        {fault_point::rename, 1, 1, OUTCOME_OUTPUT_FAILED, leaves::nothing},
+        {fault_point::sync, 2, 1, OUTCOME_DISK_WRITE, leaves::complete_output},
+        {fault_point::unlink, 1, 1, OUTCOME_DECRYPTED, leaves::complete_output},
+    };
+    for (const injected_case& c : cases) run_injected(c, true);
+}
+
+// Refused for update (as a read-only file is): a container is then taken as
+// plain and encrypted once more, and a plain file is read all the same.
+TEST(TransformFailures, RefusedUpdateFallsBackToReading) {
+    for (bool decrypting : {false, true}) {
+        scratch_dir dir;
+        const std::string content = decrypting ? expected_container("abc") : "abc";
+        write_file(dir.at("x"), content);
+        fault_clear();
+        fault_arm(fault_point::open, 1, EACCES);
+        std::string path = dir.at("x");
+        EXPECT_EQ(transform_file(path, "secret", 1), OUTCOME_ENCRYPTED);
+        EXPECT_EQ(dir.names(), std::set<std::string>{"x.tvk"});
+        EXPECT_EQ(scratch_dir::read(dir.at("x.tvk")), expected_container(content));
+    }
+}
