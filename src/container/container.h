@@ -58,8 +58,10 @@ bool has_magic(const header_bytes& header, const char* magic);
 // All HEADER_LENGTH bytes are there and equal header_text.
 bool header_matches(const header_bytes& header, const char* header_text);
 
-// Size of the blocks the copies read and write.
-inline constexpr std::size_t COPY_BLOCK = 256 * 1024;
+// Size of the blocks the copies read and write, and how many a copy holds
+// at most (a long body is read, ciphered and written in a ring of them).
+inline constexpr std::size_t COPY_BLOCK = 128 * 1024;
+inline constexpr std::size_t COPY_BLOCKS = 4;
 
 enum class copy_status { ok, read_failed, write_failed };
 

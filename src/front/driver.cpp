@@ -148,12 +148,14 @@ int run_driver(int argc, char** argv) {
     confirm_ready();
     std::printf("\n");
 
+    batch_deletions(true);  // "-d": one sync for many outputs, then the deletions
     for (target_node* node = targets; node != nullptr; node = node->next) {
         int outcome = probe_file_size(node->path) < 1
                           ? OUTCOME_EMPTY_FILE
                           : transform_file(node->path, passphrase, delete_input);
         report_outcome(outcome, node->path);
     }
+    if (!finish_deletions()) report_outcome(OUTCOME_DISK_WRITE, "");
     free_targets(&targets);
     std::printf("\nfin\n");
     return 0;

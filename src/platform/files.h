@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // An open file. Closing happens in the destructor if close_file was not
 // called; close_file is the checked way.
@@ -55,6 +56,28 @@ bool replace_file(const std::string& from, const std::string& to);
 // Makes a rename or delete in the directory holding path durable.
 bool sync_directory_of(const std::string& path);
 bool remove_file(const std::string& path);
+
+// What tells a file apart from every other on the machine, whatever its name
+// (device and inode on POSIX, volume and file index on Windows).
+struct file_identity {
+    std::uint64_t volume = 0;
+    std::uint64_t index = 0;
+};
+bool identify_file(os_file& file, file_identity& identity);
+// Makes durable, at once, what was written to the files at paths and the
+// names they were given (point "sync"). On Linux one syncfs per file system,
+// which is what lets many outputs share one wait for the disk.
+bool sync_outputs(const std::vector<std::string>& paths);
+// Removes each path that still names the file identified: a name taken
+// over by another file since is left alone, and a failed removal leaves the
+// file. The seam is asked once per path (point "unlink"), on this thread.
+// On POSIX a few threads remove at once: ext4 mounted with "discard" waits
+// for the disk to discard each removed file's blocks, and the waits overlap.
+struct identified_path {
+    std::string path;
+    file_identity identity;
+};
+void remove_all_if_same(const std::vector<identified_path>& files);
 
 // Length of a regular file, or -1 when path is not one or cannot be opened.
 // Never blocks on FIFOs or devices.

@@ -9,8 +9,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <system_error>
+#include <thread>
 
 #include "platform/fault.h"
 #include "platform/files.h"
@@ -54,6 +58,9 @@ bool open_regular(const std::string& path, int access, os_file& file) {
     adopt(file, fd);
     return true;
 }
+
+// Threads removing files at once in remove_all_if_same.
+constexpr std::size_t REMOVERS = 4;
 
 std::string directory_of(const std::string& path) {
     const std::size_t cut = path.find_last_of('/');
@@ -179,6 +186,63 @@ bool sync_directory_of(const std::string& path) {
 bool remove_file(const std::string& path) {
     if (injected(fault_point::unlink)) return false;
     return ::unlink(path.c_str()) == 0;
+}
+
+bool identify_file(os_file& file, file_identity& identity) {
+    struct stat status;
+    if (::fstat(descriptor(file), &status) != 0) return false;
+    identity = {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
+    return true;
+}
+
+bool sync_outputs(const std::vector<std::string>& paths) {
+    if (injected(fault_point::sync)) return false;
+    std::vector<dev_t> synced;
+    for (const std::string& path : paths) {
+        struct stat status;
+        if (::stat(path.c_str(), &status) != 0) return false;
+        if (std::find(synced.begin(), synced.end(), status.st_dev) != synced.end()) continue;
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+        if (fd < 0) return false;
+        // Since Linux 5.8 syncfs also reports write-back errors of the file
+        // system's files, so a lost write shows here.
+        const bool done = ::syncfs(fd) == 0;
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+        if (!done) return false;
+        synced.push_back(status.st_dev);
+    }
+    return true;
+}
+
+void remove_all_if_same(const std::vector<identified_path>& files) {
+    std::vector<const identified_path*> chosen;
+    for (const identified_path& file : files) {
+        if (!injected(fault_point::unlink)) chosen.push_back(&file);
+    }
+    std::atomic<std::size_t> next{0};
+    const auto remove_some = [&] {
+        for (std::size_t i; (i = next++) < chosen.size();) {
+            const identified_path& file = *chosen[i];
+            struct stat status;
+            if (::lstat(file.path.c_str(), &status) == 0 &&
+                static_cast<std::uint64_t>(status.st_dev) == file.identity.volume &&
+                static_cast<std::uint64_t>(status.st_ino) == file.identity.index) {
+                ::unlink(file.path.c_str());
+            }
+        }
+    };
+    std::vector<std::thread> helpers;
+    for (std::size_t more = 1; more < REMOVERS && more * 8 < chosen.size(); ++more) {
+        try {
+            helpers.emplace_back(remove_some);
+        } catch (const std::system_error&) {
+            break;  // fewer threads: the rest is done here all the same
+        }
+    }
+    remove_some();
+    for (std::thread& helper : helpers) helper.join();
 }
 
 std::int64_t file_size(const std::string& path) {

@@ -195,6 +195,45 @@ bool remove_file(const std::string& path) {
     return DeleteFileA(path.c_str()) != 0;
 }
 
+bool identify_file(os_file& file, file_identity& identity) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(handle_of(file), &info)) return false;
+    identity = {info.dwVolumeSerialNumber,
+                (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+    return true;
+}
+
+// Windows has no flush of a whole volume short of administrator rights: each
+// file is flushed on its own (its rename was written through already).
+bool sync_outputs(const std::vector<std::string>& paths) {
+    if (injected(fault_point::sync)) return false;
+    for (const std::string& path : paths) {
+        HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, SHARE_ALL, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) return false;
+        const bool flushed = FlushFileBuffers(handle) != 0;
+        CloseHandle(handle);
+        if (!flushed) return false;
+    }
+    return true;
+}
+
+void remove_all_if_same(const std::vector<identified_path>& files) {
+    for (const identified_path& file : files) {
+        if (injected(fault_point::unlink)) continue;
+        os_file open_file;
+        HANDLE handle =
+            CreateFileA(file.path.c_str(), 0, SHARE_ALL, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) continue;
+        adopt(open_file, handle);
+        file_identity current;
+        if (identify_file(open_file, current) && current.volume == file.identity.volume &&
+            current.index == file.identity.index) {
+            DeleteFileA(file.path.c_str());
+        }
+    }
+}
+
 std::int64_t file_size(const std::string& path) {
     if (injected(fault_point::open)) return -1;
     // Attributes first: directories and devices are never opened.

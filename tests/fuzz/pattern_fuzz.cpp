@@ -1,4 +1,4 @@
-// The input specification's split and the wildcard matcher on arbitrary
+// The split of a command-line pattern and the wildcard matcher on arbitrary
 // bytes. The input is "pattern NUL name" (no NUL: the name is empty), since a
 // path can hold every byte but NUL.
 #include <cstddef>

@@ -1,0 +1,97 @@
+// Runs tovik once on a pseudo-terminal as a person would: types the key (a
+// second time when asked to re-enter it), answers the ready prompt with "y",
+// and prints one line for bench/e2e.sh:
+//
+//   wall_s=<seconds from start to "fin"> status=<exit status> maxrss_kib=<peak RSS>
+//   user_s=<child user CPU> sys_s=<child system CPU>
+//
+// The wall time ends when the run prints its closing "fin", so the pause the
+// helper takes to notice the exit is not counted; the rest comes from
+// getrusage of the one child this process reaps.
+//
+// Usage: drive_tovik [-C dir] [-k key] tovik-binary arguments...
+#include <sys/resource.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "support/pty_posix.h"
+
+namespace {
+
+using clock_type = std::chrono::steady_clock;
+constexpr std::string_view READY = "ready[y|n]:[y]";
+constexpr std::string_view REENTER = "Reenter Key:";
+constexpr std::string_view FIN = "\nfin\n";
+constexpr pty::milliseconds LONG_RUN{600000};
+
+double seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; }
+
+int fail(const char* what, pty::session& session) {
+    std::fprintf(stderr, "drive_tovik: %s; transcript so far:\n%s\n", what,
+                 session.transcript().c_str());
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    pty::child_options options;
+    std::string key = "k";
+    int first = 1;
+    for (; first + 1 < argc && argv[first][0] == '-'; first += 2) {
+        if (std::strcmp(argv[first], "-C") == 0) options.working_dir = argv[first + 1];
+        else if (std::strcmp(argv[first], "-k") == 0) key = argv[first + 1];
+        else break;
+    }
+    if (first >= argc) {
+        std::fprintf(stderr, "usage: drive_tovik [-C dir] [-k key] tovik-binary arguments...\n");
+        return 2;
+    }
+    const std::vector<std::string> command(argv + first, argv + argc);
+
+    pty::session session;
+    const clock_type::time_point start = clock_type::now();
+    if (!session.start(command, options)) return fail("cannot start", session);
+    if (!session.wait_for_output("Key:")) return fail("no key prompt", session);
+    if (!session.send_when_reading(key + "\r")) return fail("cannot type the key", session);
+    // A plain first target asks for the key again; a container goes straight on.
+    for (;;) {
+        const std::string& seen = session.transcript();
+        if (seen.find(REENTER) != std::string::npos) {
+            if (!session.send_when_reading(key + "\r")) return fail("cannot re-type", session);
+            break;
+        }
+        if (seen.find(READY) != std::string::npos) break;
+        if (!session.wait_for_output(READY, 0, pty::milliseconds{5}) &&
+            clock_type::now() - start > std::chrono::seconds(60)) {
+            return fail("no ready prompt", session);
+        }
+    }
+    if (!session.wait_for_output(READY)) return fail("no ready prompt", session);
+    if (!session.send("y\n")) return fail("cannot answer", session);
+    // Only the new output is searched each time: a run over many files
+    // prints a long transcript, and rescanning it would load the machine.
+    bool finished = false;
+    while (!finished && clock_type::now() - start < LONG_RUN) {
+        const std::size_t seen = session.transcript().size();
+        const std::size_t from = seen > FIN.size() ? seen - FIN.size() : 0;
+        const clock_type::time_point asked = clock_type::now();
+        finished = session.wait_for_output(FIN, from, pty::milliseconds{100});
+        // A wait that gives up early means the output was closed: the run ended.
+        if (!finished && clock_type::now() - asked < std::chrono::milliseconds{90}) break;
+    }
+    const clock_type::time_point end = clock_type::now();
+    const pty::exit_status status = session.wait_exit(LONG_RUN);
+    if (!finished || !status.exited) return fail("the run did not finish", session);
+
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    std::printf("wall_s=%.6f status=%d maxrss_kib=%ld user_s=%.3f sys_s=%.3f\n",
+                std::chrono::duration<double>(end - start).count(), status.code,
+                usage.ru_maxrss, seconds(usage.ru_utime), seconds(usage.ru_stime));
+    return 0;
+}

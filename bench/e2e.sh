@@ -1,0 +1,225 @@
+#!/usr/bin/env bash
+# tovik against its references, measured side by side in one run: the RC4
+# kernel against `openssl speed`, a 1 GiB file against `openssl enc`, a tree
+# of 10,000 small files against ccrypt, peak memory, and the fixed costs of
+# one file. Each figure is the median of ROUNDS runs (default 5), tovik and
+# its reference taking turns, so the machine's noise falls on both alike.
+# Every output is checked: containers against an independent RC4
+# (bench/rc4_reference.cpp) with the key derived here by md5sum, round trips
+# against the original bytes.
+#
+#   bench/e2e.sh                  builds the bench preset (build/bench) first
+#   BUILD=dir bench/e2e.sh        uses an existing build with TOVIK_BENCH=ON
+#
+# Needs about 5 GiB free under ${TMPDIR:-/tmp}. Installs ccrypt with apt-get
+# when it is missing (as root; otherwise prints the command).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ROUNDS=${ROUNDS:-5}
+KEY=k
+
+if [ -z "${BUILD:-}" ]; then
+    BUILD=build/bench
+    cmake --preset bench >/dev/null && cmake --build --preset bench >/dev/null
+fi
+TOVIK=$PWD/$BUILD/tovik
+DRIVE=$PWD/$BUILD/drive_tovik
+REFERENCE=$PWD/$BUILD/rc4_reference
+MICRO=$PWD/$BUILD/tovik_bench
+for tool in "$TOVIK" "$DRIVE" "$REFERENCE" "$MICRO"; do
+    [ -x "$tool" ] || { echo "missing $tool: build with -DTOVIK_BENCH=ON"; exit 1; }
+done
+if ! command -v ccrypt >/dev/null; then
+    if [ "$(id -u)" -eq 0 ]; then
+        echo "ccrypt is missing: installing it with apt-get"
+        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq ccrypt >/dev/null ||
+            { apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq ccrypt >/dev/null; }
+    else
+        echo "ccrypt is missing: run  sudo apt-get install -y ccrypt"; exit 1
+    fi
+fi
+# OpenSSL 3 keeps RC4 in its legacy provider.
+LEGACY=()
+openssl list -providers -provider legacy >/dev/null 2>&1 && LEGACY=(-provider legacy -provider default)
+
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/tovik-e2e-XXXXXX")
+trap 'rm -rf "$WORK"' EXIT
+
+# The key material of passphrase $KEY, derived independently of tovik's code:
+# D1 = md5(key), D2 = md5(D1), D3 = md5(D2 D1) as lower-case hex text; the
+# header is "tvk4:" D2 and the RC4 key the 32 bytes written as D1 D3.
+md5() { printf %s "$1" | md5sum | cut -c1-32; }
+D1=$(md5 "$KEY"); D2=$(md5 "$D1"); D3=$(md5 "$D2$D1")
+HEADER="tvk4:$D2"
+KEY_HEX="$D1$D3"
+OPENSSL_KEY=${KEY_HEX:0:32}  # openssl enc -rc4 takes 16 bytes; the cost per byte is the same
+
+now() { date +%s.%N; }
+median() { sort -g | awk '{v[NR]=$1} END {print (NR % 2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'; }
+maximum() { sort -g | tail -1; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a/b}'; }
+verdict() { awk -v r="$1" -v t="$2" -v op="$3" 'BEGIN {ok = (op == ">=") ? r >= t : r <= t; print ok ? "met" : "NOT met"}'; }
+field() { sed -n "s/.*$1=\([^ ]*\).*/\1/p"; }
+
+# Runs tovik in dir with arguments; appends wall seconds to $2 and peak RSS
+# (KiB) to $3.
+run_tovik() {
+    local dir=$1 wall_file=$2 rss_file=$3 line
+    shift 3
+    line=$("$DRIVE" -C "$dir" -k "$KEY" "$TOVIK" "$@")
+    [ "$(echo "$line" | field status)" = 0 ] || { echo "tovik failed: $line"; exit 1; }
+    echo "$line" | field wall_s >>"$wall_file"
+    echo "$line" | field maxrss_kib >>"$rss_file"
+}
+timed() {  # timed file command...: appends the wall seconds of the command to file
+    local file=$1 start
+    shift
+    start=$(now)
+    "$@"
+    awk -v a="$start" -v b="$(now)" 'BEGIN {printf "%.6f\n", b-a}' >>"$file"
+}
+# The container must be the header and the independent RC4 of the plain bytes.
+check_container() {
+    local plain=$1 container=$2
+    [ "$(head -c 37 "$container")" = "$HEADER" ] || { echo "wrong header in $container"; exit 1; }
+    "$REFERENCE" "$KEY_HEX" "$plain" "$WORK/reference.out"
+    cmp -s -i 37:0 "$container" "$WORK/reference.out" ||
+        { echo "$container differs from the reference RC4 of $plain"; exit 1; }
+    [ "$(stat -c %s "$container")" -eq $(($(stat -c %s "$plain") + 37)) ] ||
+        { echo "$container has the wrong length"; exit 1; }
+    rm -f "$WORK/reference.out"
+}
+
+echo "tovik benchmarks: $ROUNDS alternating rounds, medians; $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)"
+
+# --- 1. RC4 kernel, bytes per second of CPU time over one block size ---------
+SIZES=(16384 131072 1048576)
+for round in $(seq "$ROUNDS"); do
+    for size in "${SIZES[@]}"; do
+        openssl speed "${LEGACY[@]}" -evp rc4 -bytes "$size" -seconds 1 2>/dev/null |
+            awk '/^RC4/ {v=$2; sub(/k$/, "", v); print v * 1000}' >>"$WORK/k_openssl_$size"
+        "$MICRO" --benchmark_filter="^BM_rc4_apply/$size\$" --benchmark_min_time=1 \
+            --benchmark_format=csv 2>/dev/null |
+            awk -F, '/BM_rc4_apply/ {print $6}' >>"$WORK/k_tovik_$size"
+    done
+done
+
+# --- 2 and 3. A 1 GiB file and a 1 MiB file, from the page cache ------------
+mkdir "$WORK/enc" "$WORK/dec" "$WORK/small"
+head -c 1G /dev/urandom >"$WORK/enc/big"
+head -c 1M /dev/urandom >"$WORK/small/one"
+cat "$WORK/enc/big" >/dev/null
+OSSL_ENC=(openssl enc "${LEGACY[@]}" -rc4 -nosalt -K "$OPENSSL_KEY")
+for round in $(seq "$ROUNDS"); do
+    rm -f "$WORK/enc/big.tvk" "$WORK/dec/big" "$WORK/openssl.enc" "$WORK/openssl.dec"
+    run_tovik "$WORK/enc" "$WORK/g_tovik_enc" "$WORK/rss_big" big
+    timed "$WORK/g_openssl_enc" "${OSSL_ENC[@]}" -in "$WORK/enc/big" -out "$WORK/openssl.enc"
+    mv "$WORK/enc/big.tvk" "$WORK/dec/big.tvk"
+    run_tovik "$WORK/dec" "$WORK/g_tovik_dec" "$WORK/rss_big" big.tvk
+    timed "$WORK/g_openssl_dec" "${OSSL_ENC[@]}" -d -in "$WORK/openssl.enc" -out "$WORK/openssl.dec"
+    if [ "$round" = 1 ]; then
+        check_container "$WORK/enc/big" "$WORK/dec/big.tvk"
+        cmp -s "$WORK/dec/big" "$WORK/enc/big" || { echo "1 GiB round trip differs"; exit 1; }
+        cmp -s "$WORK/openssl.dec" "$WORK/enc/big" || { echo "openssl round trip differs"; exit 1; }
+    fi
+    rm -f "$WORK/dec/big.tvk"
+    run_tovik "$WORK/small" "$WORK/unused" "$WORK/rss_small" one
+    [ "$round" = 1 ] && check_container "$WORK/small/one" "$WORK/small/one.tvk"
+    mv "$WORK/small/one" "$WORK/one.plain"
+    run_tovik "$WORK/small" "$WORK/unused" "$WORK/rss_small" one.tvk
+    cmp -s "$WORK/small/one" "$WORK/one.plain" || { echo "1 MiB round trip differs"; exit 1; }
+    rm -f "$WORK/small/one.tvk" "$WORK/one.plain"
+done
+rm -rf "$WORK/enc" "$WORK/dec" "$WORK/openssl.enc" "$WORK/openssl.dec"
+
+# --- 4. 10,000 files of 4 KiB in 100 directories ------------------------------
+mkdir "$WORK/tree"
+for d in $(seq -w 0 99); do
+    mkdir "$WORK/tree/d$d"
+    head -c $((100 * 4096)) /dev/urandom | split -b 4096 -d -a 2 - "$WORK/tree/d$d/f"
+done
+FILES=$(find "$WORK/tree" -type f | wc -l)
+same_tree() { diff -r -q "$WORK/tree" "$1" >/dev/null || { echo "$1 differs from the tree"; exit 1; }; }
+for round in $(seq "$ROUNDS"); do
+    rm -rf "$WORK/t_plain" "$WORK/t_ccrypt" "$WORK/t_delete"
+    cp -a "$WORK/tree" "$WORK/t_plain"
+    cp -a "$WORK/tree" "$WORK/t_ccrypt"
+    cp -a "$WORK/tree" "$WORK/t_delete"
+    sync
+    run_tovik "$WORK/t_plain" "$WORK/t_tovik_enc" "$WORK/rss_tree" '*'
+    sync
+    timed "$WORK/t_ccrypt_enc" ccrypt -e -r -K "$KEY" "$WORK/t_ccrypt"
+    [ "$round" = 1 ] && check_container "$WORK/tree/d07/f42" "$WORK/t_plain/d07/f42.tvk"
+    find "$WORK/t_plain" -type f ! -name '*.tvk' -delete
+    sync
+    run_tovik "$WORK/t_plain" "$WORK/t_tovik_dec" "$WORK/rss_tree" '*'
+    sync
+    timed "$WORK/t_ccrypt_dec" ccrypt -d -r -K "$KEY" "$WORK/t_ccrypt"
+    find "$WORK/t_plain" -name '*.tvk' -delete
+    same_tree "$WORK/t_plain"
+    same_tree "$WORK/t_ccrypt"
+    sync
+    run_tovik "$WORK/t_delete" "$WORK/t_delete_enc" "$WORK/rss_tree" '*' -d
+    [ -z "$(find "$WORK/t_delete" -type f ! -name '*.tvk')" ] || { echo "-d left inputs"; exit 1; }
+    sync
+    run_tovik "$WORK/t_delete" "$WORK/t_delete_dec" "$WORK/rss_tree" '*' -d
+    same_tree "$WORK/t_delete"
+done
+rm -rf "$WORK/tree" "$WORK/t_plain" "$WORK/t_ccrypt" "$WORK/t_delete"
+
+# --- 5. Fixed costs of one file -----------------------------------------------
+"$MICRO" --benchmark_filter='BM_(derive_key_material_per_file|rc4_setup|size_probe|open_for_update_and_close|create_temp_and_remove|rename_into_place|transform_file_1_byte)$' \
+    --benchmark_repetitions="$ROUNDS" --benchmark_report_aggregates_only=true \
+    --benchmark_format=csv 2>/dev/null | awk -F, '/_median"/ {print $1, $3}' >"$WORK/fixed"
+
+# --- Report -------------------------------------------------------------------
+echo
+echo "1. RC4 kernel, MB/s of CPU time: rc4_apply vs openssl speed -evp rc4"
+worst=
+for size in "${SIZES[@]}"; do
+    t=$(median <"$WORK/k_tovik_$size"); o=$(median <"$WORK/k_openssl_$size")
+    r=$(ratio "$t" "$o")
+    printf "   %8d-byte blocks: tovik %6.0f  openssl %6.0f  ratio %s\n" "$size" "$(ratio "$t" 1e6)" "$(ratio "$o" 1e6)" "$r"
+    worst=$(printf "%s\n%s\n" "$r" "${worst:-$r}" | sort -g | head -1)
+done
+echo "   lowest ratio $worst (target >= 1.15): $(verdict "$worst" 1.15 ">=")"
+KERNEL=$(median <"$WORK/k_tovik_131072")  # the block size the copies use
+
+echo
+echo "2. 1 GiB file from the page cache, MB/s of wall time"
+for way in enc dec; do
+    t=$(awk -v s="$(median <"$WORK/g_tovik_$way")" 'BEGIN {print 1073741824 / s}')
+    o=$(awk -v s="$(median <"$WORK/g_openssl_$way")" 'BEGIN {print 1073741824 / s}')
+    r=$(ratio "$t" "$o"); k=$(ratio "$t" "$KERNEL")
+    name=$([ $way = enc ] && echo encrypt || echo decrypt)
+    printf "   %s: tovik %4.0f  openssl enc %4.0f  ratio %s (target >= 2.5: %s)\n" "$name" \
+        "$(ratio "$t" 1e6)" "$(ratio "$o" 1e6)" "$r" "$(verdict "$r" 2.5 ">=")"
+    printf "            tovik / own kernel (%.0f MB/s at 128 KiB) = %s (target >= 0.85: %s)\n" \
+        "$(ratio "$KERNEL" 1e6)" "$k" "$(verdict "$k" 0.85 ">=")"
+done
+echo "   outputs checked against the independent RC4 and round trips: identical"
+
+echo
+echo "3. Peak RSS of tovik, KiB (largest of all runs)"
+for f in small big; do
+    m=$(maximum <"$WORK/rss_$f")
+    printf "   %s file: %s KiB (target <= 4096: %s)\n" "$([ $f = small ] && echo "1 MiB" || echo "1 GiB")" "$m" "$(verdict "$m" 4096 "<=")"
+done
+printf "   (tree of %d files: %s KiB; the target list grows with the number of files)\n" "$FILES" "$(maximum <"$WORK/rss_tree")"
+
+echo
+echo "4. Tree of $FILES files of 4 KiB in 100 directories, files/s of wall time"
+rate() { awk -v n="$FILES" -v s="$(median <"$1")" 'BEGIN {printf "%.0f", n / s}'; }
+for way in enc dec; do
+    t=$(rate "$WORK/t_tovik_$way"); c=$(rate "$WORK/t_ccrypt_$way"); d=$(rate "$WORK/t_delete_$way")
+    name=$([ $way = enc ] && echo encrypt || echo decrypt)
+    printf "   %s: tovik %6d  ccrypt -%s -r %6d  ratio %s (target >= 1.0: %s)\n" "$name" "$t" \
+        "$([ $way = enc ] && echo e || echo d)" "$c" "$(ratio "$t" "$c")" "$(verdict "$(ratio "$t" "$c")" 1.0 ">=")"
+    printf "            with -d %6d  = %s x without (target >= 0.5: %s)\n" "$d" "$(ratio "$d" "$t")" \
+        "$(verdict "$(ratio "$d" "$t")" 0.5 ">=")"
+done
+
+echo
+echo "5. Fixed costs of one file, microseconds (Google Benchmark medians, wall;"
+echo "   rename_into_place is two renames)"
+awk '{gsub(/"/, "", $1); sub(/_median$/, "", $1); sub(/^BM_/, "", $1); printf "   %-32s %8.2f\n", $1, $2 / 1000}' "$WORK/fixed"

@@ -1,0 +1,127 @@
+// Ending signals that arrive while an output is being written (the real
+// binary over a large file): the temporary goes, the input stays, the
+// terminal keeps its mode, and the run ends by that signal. Signals during
+// key entry are covered by the key entry tests.
+#include <signal.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <string>
+#include <thread>
+
+#include "platform/files.h"
+#include "support/pty_posix.h"
+#include "support/tovik_run_posix.h"
+
+namespace fs = std::filesystem;
+using namespace tovik_run;
+
+namespace {
+
+const std::string KEY = "interrupted";
+constexpr std::size_t LARGE = 200u << 20;  // far more than is written before the signal lands
+
+// Large and cheap to make: one random mebibyte, each copy marked with its index.
+std::string large_bytes() {
+    const std::string block = random_bytes(1u << 20, 11);
+    std::string bytes;
+    bytes.reserve(LARGE);
+    for (std::size_t i = 0; bytes.size() < LARGE; ++i) {
+        bytes += block;
+        std::memcpy(bytes.data() + bytes.size() - block.size(), &i, sizeof i);
+    }
+    return bytes;
+}
+
+bool same_content(const std::string& path, const std::string& bytes) {
+    std::ifstream in(path, std::ios::binary);
+    std::string chunk(1u << 20, '\0');
+    std::size_t at = 0;
+    while (in.read(chunk.data(), static_cast<std::streamsize>(chunk.size())) || in.gcount() > 0) {
+        const auto got = static_cast<std::size_t>(in.gcount());
+        if (at + got > bytes.size() || bytes.compare(at, got, chunk, 0, got) != 0) return false;
+        at += got;
+    }
+    return at == bytes.size();
+}
+
+std::set<std::string> names_in(const std::string& dir) {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        names.insert(entry.path().filename().string());
+    }
+    return names;
+}
+
+// Waits until a temporary output exists in dir: the run is writing.
+bool output_in_progress(const std::string& dir, pty::session& run) {
+    for (int i = 0; i < 20000; ++i) {
+        for (const std::string& name : names_in(dir)) {
+            if (is_temporary_name(name)) return true;
+        }
+        run.transcript();  // keeps the run's output flowing
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
+}
+
+enum class delivery { typed_ctrl_c, sent, hang_up };
+
+struct ending {
+    const char* name;
+    int sig;
+    delivery how;
+    const char* target;
+    bool delete_input;
+};
+
+}  // namespace
+
+TEST(Signals, DuringProcessingTheTemporaryGoesAndTheInputStays) {
+    temp_dir dir;
+    const std::string plain = large_bytes();
+    const std::string container = header_of(KEY) + plain;  // any body decrypts to something
+    ASSERT_TRUE(write_file(dir.at("big"), plain));
+    ASSERT_TRUE(write_file(dir.at("big.tvk"), container));
+    const ending endings[] = {
+        {"Ctrl+C", SIGINT, delivery::typed_ctrl_c, "big", false},
+        {"SIGINT", SIGINT, delivery::sent, "big.tvk", true},
+        {"SIGTERM", SIGTERM, delivery::sent, "big", true},
+        {"SIGTERM", SIGTERM, delivery::sent, "big.tvk", false},
+        {"SIGHUP", SIGHUP, delivery::sent, "big.tvk", true},
+        {"hang-up", SIGHUP, delivery::hang_up, "big", true},
+    };
+    for (const ending& e : endings) {
+        SCOPED_TRACE(testing::Message() << e.name << " " << e.target << (e.delete_input ? " -d" : ""));
+        pty::session run;
+        std::vector<std::string> args{e.target};
+        if (e.delete_input) args.push_back("-d");
+        ASSERT_TRUE(start_binary(run, dir.root, args));
+        ASSERT_TRUE(type_dialogue(run, KEY));
+        ASSERT_TRUE(output_in_progress(dir.root, run)) << run.transcript();
+        switch (e.how) {
+            case delivery::typed_ctrl_c: ASSERT_TRUE(run.send("\x03")); break;
+            case delivery::sent: ASSERT_TRUE(run.signal(e.sig)); break;
+            case delivery::hang_up: run.hang_up(); break;
+        }
+        const pty::exit_status status = run.wait_exit();
+        EXPECT_TRUE(status.signaled && status.signal == e.sig)
+            << "exited " << status.exited << " code " << status.code << " signal " << status.signal;
+        if (e.how != delivery::hang_up) {
+            termios after{};
+            ASSERT_TRUE(run.mode(after));
+            EXPECT_TRUE(pty::same_mode(after, run.initial_mode()));
+            // Nothing was reported for the target: the run ended inside it.
+            EXPECT_EQ(run.transcript().find("ok!"), std::string::npos) << run.transcript();
+        }
+        EXPECT_EQ(names_in(dir.root), (std::set<std::string>{"big", "big.tvk"}));
+        EXPECT_TRUE(same_content(dir.at("big"), plain));
+        EXPECT_TRUE(same_content(dir.at("big.tvk"), container));
+    }
+}

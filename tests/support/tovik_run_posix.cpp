@@ -1,0 +1,213 @@
+#include "support/tovik_run_posix.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "cipher/key_schedule.h"
+#include "cipher/rc4.h"
+#include "collect/targets.h"
+#include "container/container.h"
+#include "front/driver.h"
+#include "front/key_entry.h"
+#include "platform/files.h"
+
+namespace fs = std::filesystem;
+
+namespace tovik_run {
+
+temp_dir::temp_dir() {
+    char pattern[] = "/tmp/tovik-robust-XXXXXX";
+    if (::mkdtemp(pattern) == nullptr) ADD_FAILURE() << "mkdtemp failed";
+    root = pattern;
+    ::chmod(root.c_str(), 0755);  // children that drop privileges work below it
+}
+
+temp_dir::~temp_dir() {
+    std::error_code ignored;
+    for (const auto& entry : fs::recursive_directory_iterator(root, ignored)) {
+        if (entry.is_directory(ignored)) fs::permissions(entry.path(), fs::perms::owner_all,
+                                                         fs::perm_options::add, ignored);
+    }
+    fs::remove_all(root, ignored);
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool write_file(const std::string& path, std::string_view bytes, mode_t mode) {
+    std::error_code ignored;
+    fs::create_directories(fs::path(path).parent_path(), ignored);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    return out.good() && ::chmod(path.c_str(), mode) == 0;
+}
+
+std::string random_bytes(std::size_t size, unsigned seed) {
+    std::mt19937_64 generator(seed);
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; i += 8) {
+        const std::uint64_t word = generator();
+        for (std::size_t k = 0; k < 8 && i + k < size; ++k) {
+            bytes[i + k] = static_cast<char>(word >> (8 * k));
+        }
+    }
+    return bytes;
+}
+
+std::map<std::string, std::string> snapshot(const std::string& root) {
+    std::map<std::string, std::string> entries;
+    std::error_code ignored;
+    for (const auto& entry : fs::recursive_directory_iterator(root, ignored)) {
+        if (entry.is_directory(ignored)) continue;
+        entries[fs::relative(entry.path(), root).string()] =
+            entry.is_regular_file(ignored) ? read_file(entry.path().string()) : NOT_REGULAR;
+    }
+    return entries;
+}
+
+std::vector<std::string> temporaries(const std::string& root) {
+    std::vector<std::string> found;
+    for (const auto& [path, bytes] : snapshot(root)) {
+        if (is_temporary_name(fs::path(path).filename().string())) found.push_back(path);
+    }
+    return found;
+}
+
+namespace {
+
+std::string through_rc4(std::string_view bytes, const std::string& passphrase) {
+    key_material keys;
+    derive_key_material(passphrase.c_str(), keys);
+    rc4_state state;
+    rc4_setup(keys.cipher_key, sizeof keys.cipher_key, state);
+    std::string out(bytes);
+    rc4_apply(reinterpret_cast<std::uint8_t*>(out.data()), out.size(), state);
+    return out;
+}
+
+}  // namespace
+
+std::string header_of(const std::string& passphrase) {
+    key_material keys;
+    derive_key_material(passphrase.c_str(), keys);
+    return keys.header_text;
+}
+
+std::string container_of(std::string_view plain, const std::string& passphrase) {
+    return header_of(passphrase) + through_rc4(plain, passphrase);
+}
+
+std::string plain_of(std::string_view container, const std::string& passphrase) {
+    return through_rc4(container.substr(std::min(container.size(), HEADER_LENGTH)), passphrase);
+}
+
+std::vector<std::string> targets_in(const std::string& dir, const std::string& pattern) {
+    const fs::path back = fs::current_path();
+    fs::current_path(dir);
+    target_list list = nullptr;
+    collect_targets(&list, pattern);
+    std::vector<std::string> paths;
+    for (const target_node* node = list; node != nullptr; node = node->next) {
+        paths.push_back(node->path);
+    }
+    free_targets(&list);
+    fs::current_path(back);
+    return paths;
+}
+
+std::string stripped(const std::string& path) {
+    return path.ends_with(".tvk") ? path.substr(0, path.size() - 4) : path;
+}
+
+void run_driver_and_exit(const std::vector<std::string>& args) {
+    std::vector<std::string> words{"tovik"};
+    words.insert(words.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    std::exit(run_driver(static_cast<int>(words.size()), argv.data()));
+}
+
+bool start_binary(pty::session& run, const std::string& dir, const std::vector<std::string>& args) {
+    std::vector<std::string> argv{TOVIK_BINARY};
+    argv.insert(argv.end(), args.begin(), args.end());
+    pty::child_options options;
+    options.working_dir = dir;
+    options.set_env.push_back({"PATH", "/usr/bin:/bin"});
+    return run.start(argv, options);
+}
+
+namespace {
+
+std::string stars(std::size_t key_length) {
+    return std::string(std::min(key_length, PASSPHRASE_SIZE - 1), '*');
+}
+
+// Which of two texts appears first after from; 0 when neither does in time.
+int wait_for_either(pty::session& run, const std::string& first, const std::string& second,
+                    std::size_t from) {
+    for (int round = 0; round < 4000; ++round) {
+        if (run.transcript().find(first, from) != std::string::npos) return 1;
+        if (run.transcript().find(second, from) != std::string::npos) return 2;
+        run.wait_for_output(first, from, pty::milliseconds{5});
+    }
+    return 0;
+}
+
+}  // namespace
+
+bool type_dialogue(pty::session& run, const std::string& key, const std::string& answer) {
+    const std::string entry = BANNER + "Key:";
+    const std::string echo = entry + stars(key.size());
+    if (!run.wait_for_output(entry) || !run.send_when_reading(key + "\r") ||
+        !run.wait_for_output(echo)) {
+        ADD_FAILURE() << "no key entry in [" << run.transcript() << "]";
+        return false;
+    }
+    const int next = wait_for_either(run, "\nReenter Key:", READY, echo.size());
+    if (next == 1 && (!run.send_when_reading(key + "\r") || !run.wait_for_output(READY))) {
+        ADD_FAILURE() << "no second entry in [" << run.transcript() << "]";
+        return false;
+    }
+    if (next == 0) {
+        ADD_FAILURE() << "no ready prompt in [" << run.transcript() << "]";
+        return false;
+    }
+    return answer.empty() || run.send(answer);
+}
+
+std::string dialogue_text(std::size_t key_length, bool confirmed, const std::string& answer) {
+    std::string text = BANNER + "Key:" + stars(key_length);
+    if (confirmed) text += "\nReenter Key:" + stars(key_length);
+    return text + READY + answer;
+}
+
+finished_run finish(pty::session& run, std::size_t key_length) {
+    finished_run done;
+    done.status = run.wait_exit();
+    done.transcript = run.transcript();
+    for (bool confirmed : {true, false}) {
+        const std::string shown = dialogue_text(key_length, confirmed);
+        if (done.transcript.starts_with(shown)) {
+            done.dialogue = true;
+            done.confirmed = confirmed;
+            done.after_dialogue = done.transcript.substr(shown.size());
+            break;
+        }
+    }
+    return done;
+}
+
+}  // namespace tovik_run
