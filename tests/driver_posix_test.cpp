@@ -389,3 +389,23 @@ TEST_F(Tovik, WithoutATerminalNoFileIsTouched) {
     EXPECT_EQ(read_file(root / "a.txt"), "data");
     EXPECT_FALSE(fs::exists(root / "a.txt.tvk"));
 }
+
+TEST_F(Tovik, TargetsWhoseOutputsAreEachOtherAreLeftAlone) {
+    fs::create_directory(root / "d");
+    write_file(root / "d" / "a", "plain");
+    write_file(root / "d" / "a.tvk", hello_container());
+    write_file(root / "d" / "b", "other");
+    const bool container_first = head_is_container("d");
+    start({"d"});
+    type_key("Key:", "secret");
+    if (!container_first) type_key("\nReenter Key:", "secret");
+    answer("y\n");
+    expect_exit(finish(), 0);
+    const std::string out = transcript();
+    const std::string skipped = " skipped: its output would replace another file of this run\n";
+    EXPECT_NE(out.find("d/a" + skipped), std::string::npos) << out;
+    EXPECT_NE(out.find("d/a.tvk" + skipped), std::string::npos) << out;
+    EXPECT_NE(out.find("d/b encrypting .....ok!\n"), std::string::npos) << out;
+    EXPECT_EQ(read_file(root / "d" / "a"), "plain");
+    EXPECT_EQ(read_file(root / "d" / "a.tvk"), hello_container());
+}

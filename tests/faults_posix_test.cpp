@@ -4,13 +4,12 @@
 // targets that vanish). After each run, every target is either intact or has
 // its complete output, no temporary is left, and the run said so.
 #include <grp.h>
+#include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -129,8 +128,9 @@ void expect_state(const std::string& root, const allowed_state& allowed) {
 
 // Judges one run by what it printed: the messages must be exact, the exit
 // status must follow from them, and the files must be what the messages say.
-void check_faulted_run(const temp_dir& dir, const scenario& s, const std::vector<std::string>& order,
-                       int point, int nth, const faulted_run& r) {
+void check_faulted_run(const temp_dir& dir, const scenario& s,
+                       const std::vector<std::string>& order, int point, int nth,
+                       const faulted_run& r) {
     const finished_run& run = r.run;
     ASSERT_EQ(r.calls.size(), static_cast<std::size_t>(POINTS)) << "no report: " << run.transcript;
     if (point != NO_FAULT) {
@@ -189,8 +189,8 @@ void check_faulted_run(const temp_dir& dir, const scenario& s, const std::vector
                    take("\ncannot write the output file " + stripped(target) + ".tvk\n")) {
             fatal = true;
         } else {
-            ADD_FAILURE() << "unexpected report for " << target << " at " << at << " in ["
-                          << body << "]";
+            ADD_FAILURE() << "unexpected report for " << target << " at " << at << " in [" << body
+                          << "]";
             return;
         }
         if (fatal) break;
@@ -231,8 +231,8 @@ std::vector<scenario> fault_scenarios() {
     }
     for (scenario& s : all) {
         for (const auto& [name, bytes] : s.files) {
-            s.outputs[name] = bytes.starts_with(header_of(KEY)) ? plain_of(bytes, KEY)
-                                                                : container_of(bytes, KEY);
+            s.outputs[name] =
+                bytes.starts_with(header_of(KEY)) ? plain_of(bytes, KEY) : container_of(bytes, KEY);
         }
     }
     return all;
@@ -383,8 +383,7 @@ TEST(RealFaults, DirectoryInTheOutputsPlaceIsNotReplaced) {
     write_file(dir.at("b/kept"), "another");
     const auto before = snapshot(dir.root);
     expect_ended(run_in_child(dir, {"a", "-d"}), "\n\ncannot write the output file a.tvk\n", 1);
-    expect_ended(run_in_child(dir, {"b.tvk", "-d"}), "\n\ncannot write the output file b.tvk\n",
-                 1);
+    expect_ended(run_in_child(dir, {"b.tvk", "-d"}), "\n\ncannot write the output file b.tvk\n", 1);
     EXPECT_EQ(snapshot(dir.root), before);
 }
 
@@ -398,9 +397,9 @@ TEST(RealFaults, ReadOnlyInputIsEncryptedAfterOneKeyEntry) {
     const finished_run run = run_in_child(dir, {"box/ro", "-d"}, become_nobody);
     EXPECT_FALSE(run.confirmed);
     expect_ended(run, "\nbox/ro encrypting .....ok!\n\nfin\n", 0);
-    EXPECT_EQ(snapshot(dir.root),
-              (std::map<std::string, std::string>{
-                  {"box/ro.tvk", container_of("read only bytes", KEY)}}));
+    EXPECT_EQ(
+        snapshot(dir.root),
+        (std::map<std::string, std::string>{{"box/ro.tvk", container_of("read only bytes", KEY)}}));
     struct stat status {};
     ASSERT_EQ(stat(dir.at("box/ro.tvk").c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 0777, 0444u);

@@ -2,10 +2,9 @@
 // binary over a large file): the temporary goes, the input stays, the
 // terminal keeps its mode, and the run ends by that signal. Signals during
 // key entry are covered by the key entry tests.
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstring>
@@ -98,7 +97,8 @@ TEST(Signals, DuringProcessingTheTemporaryGoesAndTheInputStays) {
         {"hang-up", SIGHUP, delivery::hang_up, "big", true},
     };
     for (const ending& e : endings) {
-        SCOPED_TRACE(testing::Message() << e.name << " " << e.target << (e.delete_input ? " -d" : ""));
+        SCOPED_TRACE(testing::Message()
+                     << e.name << " " << e.target << (e.delete_input ? " -d" : ""));
         pty::session run;
         std::vector<std::string> args{e.target};
         if (e.delete_input) args.push_back("-d");
@@ -106,9 +106,15 @@ TEST(Signals, DuringProcessingTheTemporaryGoesAndTheInputStays) {
         ASSERT_TRUE(type_dialogue(run, KEY));
         ASSERT_TRUE(output_in_progress(dir.root, run)) << run.transcript();
         switch (e.how) {
-            case delivery::typed_ctrl_c: ASSERT_TRUE(run.send("\x03")); break;
-            case delivery::sent: ASSERT_TRUE(run.signal(e.sig)); break;
-            case delivery::hang_up: run.hang_up(); break;
+            case delivery::typed_ctrl_c:
+                ASSERT_TRUE(run.send("\x03"));
+                break;
+            case delivery::sent:
+                ASSERT_TRUE(run.signal(e.sig));
+                break;
+            case delivery::hang_up:
+                run.hang_up();
+                break;
         }
         const pty::exit_status status = run.wait_exit();
         EXPECT_TRUE(status.signaled && status.signal == e.sig)

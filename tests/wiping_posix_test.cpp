@@ -4,10 +4,9 @@
 // secrets are made in the parent after the fork, so the child can only hold
 // what it was typed and derived itself.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
@@ -199,9 +198,7 @@ std::vector<std::string> names_of(const secrets& all) {
 // material, on the transform's stack and in the driver's buffers.
 TEST(Wiping, KeyMaterialIsFoundWhileInUse) {
     temp_dir dir;
-    {
-        std::ofstream sparse(dir.at("huge"));
-    }
+    { std::ofstream sparse(dir.at("huge")); }
     fs::resize_file(dir.at("huge"), 1ull << 30);  // reads as zeros, costs no disk
     pty::child_options options;
     options.working_dir = dir.root;
@@ -273,7 +270,8 @@ TEST(Wiping, TransformLeavesNoKeyMaterialBehind) {
     write_file(dir.at("plain.first"), plain);
     const std::string path = dir.at("plain");
     pty::session run;
-    ASSERT_TRUE(run.start([&path](int report) { return transform_then_wait(report, path.c_str()); }));
+    ASSERT_TRUE(
+        run.start([&path](int report) { return transform_then_wait(report, path.c_str()); }));
     const std::string key = fresh_key();
     ASSERT_TRUE(run.send(key + "\n"));
     ASSERT_TRUE(run.wait_for_report(sizeof(int)));

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <unordered_set>
 
 #include "cipher/wipe.h"
 #include "collect/targets.h"
@@ -71,6 +72,21 @@ void ask_passphrase(const std::string& first_target) {
     }
 }
 
+std::unordered_set<std::string> target_paths(const target_node* targets) {
+    std::unordered_set<std::string> paths;
+    for (; targets != nullptr; targets = targets->next) paths.insert(targets->path);
+    return paths;
+}
+
+// "a" and "a.tvk" in one run would each write over the other before it is
+// read, whichever goes first: such a target is left alone (both are, since
+// each one's output is the other).
+bool output_is_a_target(const std::string& path, const std::unordered_set<std::string>& targets) {
+    std::string decrypted = path;
+    strip_container_suffix(decrypted);
+    return targets.contains(path + ".tvk") || (decrypted != path && targets.contains(decrypted));
+}
+
 void confirm_ready() {
     std::printf("\n\nready[y|n]:[y]");
     std::fflush(stdout);
@@ -101,6 +117,9 @@ void report_outcome(int code, const std::string& path) {
         case OUTCOME_DECRYPTED: std::printf("%s decrypting .....ok!\n", p); return;
         case OUTCOME_NOT_FOUND: std::printf("%s not found\n", p); return;
         case OUTCOME_EMPTY_FILE: std::printf("bypassing 0byte file %s\n", p); return;
+        case OUTCOME_OUTPUT_IS_TARGET:
+            std::printf("%s skipped: its output would replace another file of this run\n", p);
+            return;
         case OUTCOME_DISK_WRITE:
             std::printf("cannot write to disk, possibly full\n");
             end_run(1);
@@ -149,10 +168,14 @@ int run_driver(int argc, char** argv) {
     std::printf("\n");
 
     batch_deletions(true);  // "-d": one sync for many outputs, then the deletions
+    const std::unordered_set<std::string> collected = target_paths(targets);
     for (target_node* node = targets; node != nullptr; node = node->next) {
-        int outcome = probe_file_size(node->path) < 1
-                          ? OUTCOME_EMPTY_FILE
-                          : transform_file(node->path, passphrase, delete_input);
+        int outcome = OUTCOME_EMPTY_FILE;
+        if (output_is_a_target(node->path, collected)) {
+            outcome = OUTCOME_OUTPUT_IS_TARGET;
+        } else if (probe_file_size(node->path) >= 1) {
+            outcome = transform_file(node->path, passphrase, delete_input);
+        }
         report_outcome(outcome, node->path);
     }
     if (!finish_deletions()) report_outcome(OUTCOME_DISK_WRITE, "");

@@ -1,9 +1,8 @@
 #include "support/tovik_run_posix.h"
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -34,8 +33,8 @@ temp_dir::temp_dir() {
 temp_dir::~temp_dir() {
     std::error_code ignored;
     for (const auto& entry : fs::recursive_directory_iterator(root, ignored)) {
-        if (entry.is_directory(ignored)) fs::permissions(entry.path(), fs::perms::owner_all,
-                                                         fs::perm_options::add, ignored);
+        if (entry.is_directory(ignored))
+            fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add, ignored);
     }
     fs::remove_all(root, ignored);
 }

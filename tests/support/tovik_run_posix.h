@@ -65,7 +65,8 @@ std::string stripped(const std::string& path);
 bool start_binary(pty::session& run, const std::string& dir, const std::vector<std::string>& args);
 
 // Types key at "Key:" and again at "Reenter Key:" when asked, then answer at
-// the ready prompt (nothing when answer is empty). false (with a test failure) when a prompt never came.
+// the ready prompt (nothing when answer is empty). false (with a test failure) when a prompt never
+// came.
 bool type_dialogue(pty::session& run, const std::string& key, const std::string& answer = "y\n");
 // What the terminal shows up to and including the answer's echo.
 std::string dialogue_text(std::size_t key_length, bool confirmed,
@@ -74,8 +75,8 @@ std::string dialogue_text(std::size_t key_length, bool confirmed,
 // The whole transcript, the text after the dialogue, and the exit status.
 struct finished_run {
     std::string transcript;
-    bool dialogue = false;       // the transcript begins with a whole dialogue
-    bool confirmed = false;      // in which the key was asked twice
+    bool dialogue = false;   // the transcript begins with a whole dialogue
+    bool confirmed = false;  // in which the key was asked twice
     std::string after_dialogue;
     pty::exit_status status;
 };
