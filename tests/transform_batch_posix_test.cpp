@@ -1,7 +1,10 @@
+// The two speed-ups of the file transform and what they must keep.
 // Batched deletions under "-d": no input goes before its output is durable
 // (one sync for the batch), a failed sync deletes nothing, a name that
 // another file took over since is kept, and every way out of the process
-// either finishes the batch or leaves the inputs in place.
+// either finishes the batch or leaves the inputs in place. Long bodies go
+// through a ring of blocks on two threads: a failure at any read or write
+// there still ends cleanly.
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,6 +16,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "container/container.h"
 #include "container/transform.h"
@@ -177,6 +181,53 @@ TEST_F(DeletionBatch, ExitFinishesAndAbruptEndKeeps) {
         fs::remove(dir / "x");
         fs::remove(dir / "x.tvk");
     }
+}
+
+// A body of ten blocks passes each of the four slots of the ring more than
+// once; every read and write of it is failed in turn.
+TEST(LongBody, EachReadAndWriteFailsCleanly) {
+    char pattern[] = "/tmp/tovik-ring-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const fs::path dir = pattern;
+    const std::string plain = bytes_of(9 * COPY_BLOCK + 3, 5);
+    const std::string input = (dir / "x").string();
+    write_file(input, plain);
+
+    fault_clear();
+    std::string path = input;
+    ASSERT_EQ(transform_file(path, "secret", 0), OUTCOME_ENCRYPTED);
+    const std::string container = read_file(dir / "x.tvk");
+    fs::remove(dir / "x.tvk");
+    const struct {
+        fault_point point;
+        int calls;
+        int outcome;
+    } points[] = {{fault_point::read, fault_calls(fault_point::read), OUTCOME_INPUT_FAILED},
+                  {fault_point::write, fault_calls(fault_point::write), OUTCOME_DISK_WRITE}};
+    EXPECT_GE(points[0].calls, 11);  // the header, ten blocks and the end
+    EXPECT_GE(points[1].calls, 10);
+
+    for (const auto& p : points) {
+        for (int nth = 1; nth <= p.calls; ++nth) {
+            SCOPED_TRACE(testing::Message() << (p.point == fault_point::read ? "read " : "write ")
+                                            << nth);
+            fault_clear();
+            fault_arm(p.point, nth, EIO);
+            path = input;
+            EXPECT_EQ(transform_file(path, "secret", 0), p.outcome);
+            std::vector<std::string> names;
+            for (const auto& entry : fs::directory_iterator(dir)) {
+                names.push_back(entry.path().filename().string());
+            }
+            EXPECT_EQ(names, std::vector<std::string>{"x"});  // no output, no temporary
+            EXPECT_TRUE(read_file(input) == plain);
+        }
+    }
+    fault_clear();
+    path = input;
+    EXPECT_EQ(transform_file(path, "secret", 0), OUTCOME_ENCRYPTED);
+    EXPECT_TRUE(read_file(dir / "x.tvk") == container);
+    fs::remove_all(dir);
 }
 
 }  // namespace

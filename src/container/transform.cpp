@@ -59,8 +59,8 @@ void wait_for_deleter() {
 // Syncs the waiting outputs, then hands their inputs to a second thread for
 // deletion. Deleting a file whose blocks are on the disk waits for the file
 // system (0.1-0.5 ms a file on an ext4 mounted with "discard", longer than
-// writing a small file), so the next files are transformed meanwhile. false when the sync
-// failed: then no waiting input is deleted.
+// writing a small file), so the next files are transformed meanwhile. false
+// when the sync failed: then no waiting input is deleted.
 bool sync_and_delete() {
     wait_for_deleter();
     if (batch.waiting.empty()) return true;

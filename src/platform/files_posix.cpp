@@ -191,7 +191,8 @@ bool remove_file(const std::string& path) {
 bool identify_file(os_file& file, file_identity& identity) {
     struct stat status;
     if (::fstat(descriptor(file), &status) != 0) return false;
-    identity = {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
+    identity = {static_cast<std::uint64_t>(status.st_dev),
+                static_cast<std::uint64_t>(status.st_ino)};
     return true;
 }
 
