@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "platform/files.h"
+#include "platform/interrupt.h"
 #include "support/pty_posix.h"
 #include "support/tovik_run_posix.h"
 
@@ -130,4 +131,31 @@ TEST(Signals, DuringProcessingTheTemporaryGoesAndTheInputStays) {
         EXPECT_TRUE(same_content(dir.at("big"), plain));
         EXPECT_TRUE(same_content(dir.at("big.tvk"), container));
     }
+}
+
+// A signal that comes while the cleanup is held (a temporary between its
+// creation and its tracking) waits for the release, also when a worker
+// thread started under the hold could have taken it; then it removes the
+// temporary tracked meanwhile and ends the run.
+TEST(Signals, HeldCleanupWaitsEvenWithAWorkerRunning) {
+    temp_dir dir;
+    const std::string temp = dir.at("out.tovik-held");
+    pty::session run;
+    ASSERT_TRUE(run.start([&temp](int report) -> int {
+        install_interrupt_cleanup();
+        hold_interrupts();
+        std::thread([] { pause(); }).detach();
+        kill(getpid(), SIGTERM);
+        // Still here: the signal waits. Now the step it must not split.
+        if (!write_file(temp, "partial")) return 2;
+        track_partial_output(temp.c_str());
+        if (write(report, "held", 4) != 4) return 3;
+        release_interrupts();
+        return 4;  // not reached: the signal ends the run here
+    }));
+    const pty::exit_status status = run.wait_exit();
+    EXPECT_TRUE(status.signaled && status.signal == SIGTERM)
+        << "exited " << status.exited << " code " << status.code;
+    EXPECT_EQ(run.report(), "held");
+    EXPECT_TRUE(names_in(dir.root).empty());
 }

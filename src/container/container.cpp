@@ -108,6 +108,7 @@ copy_status stream_rest(os_file& from, os_file& to, std::uint8_t* blocks, rc4_st
     ring.read = ring.filtered = 1;
     std::thread input_output;
     try {
+        const interrupts_held while_starting;
         input_output = std::thread(run_input_output, std::ref(ring), std::ref(from), std::ref(to));
     } catch (const std::system_error&) {
         return stream_serial(from, to, blocks, filter);  // no thread to be had
@@ -194,12 +195,14 @@ pending_output::~pending_output() {
 }
 
 bool begin_output(const std::string& final_path, pending_output& output) {
+    const interrupts_held until_tracked;
     if (!create_temp_beside(final_path, output.file, output.temp_path)) return false;
     track_partial_output(output.temp_path.c_str());
     return true;
 }
 
 bool finish_output(pending_output& output, const std::string& final_path) {
+    const interrupts_held until_forgotten;
     if (!replace_file(output.temp_path, final_path)) return false;
     forget_partial_output();
     output.temp_path.clear();

@@ -12,6 +12,7 @@
 #include "container/container.h"
 #include "front/outcome.h"
 #include "platform/files.h"
+#include "platform/interrupt.h"
 
 namespace {
 
@@ -73,6 +74,7 @@ bool sync_and_delete() {
         return false;
     }
     try {
+        const interrupts_held while_starting;
         batch.deleter = std::thread(delete_inputs, std::cref(batch.deleting));
     } catch (const std::system_error&) {
         delete_inputs(batch.deleting);  // no thread to be had

@@ -9,3 +9,18 @@ void install_interrupt_cleanup();
 // text must stay valid until forget_partial_output().
 void track_partial_output(const char* temp_path);
 void forget_partial_output();
+
+// While one exists, the cleanup waits: a temporary is created and tracked,
+// or renamed and forgotten, as one step, so an interrupt never lands between
+// the two and leaves a temporary behind. Worker threads are started under one
+// too, so that the cleanup never runs on them (it runs on the thread that
+// tracks, once it lets go). Nests; for one thread.
+void hold_interrupts();
+void release_interrupts();
+
+struct interrupts_held {
+    interrupts_held() { hold_interrupts(); }
+    ~interrupts_held() { release_interrupts(); }
+    interrupts_held(const interrupts_held&) = delete;
+    interrupts_held& operator=(const interrupts_held&) = delete;
+};

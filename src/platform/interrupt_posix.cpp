@@ -1,5 +1,6 @@
 #include "platform/interrupt.h"
 
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -15,6 +16,10 @@ std::atomic<const char*> partial_output{nullptr};
 static_assert(std::atomic<const char*>::is_always_lock_free);
 
 constexpr int ENDING_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+// The holding thread's depth of hold_interrupts() and its mask before.
+thread_local int hold_depth = 0;
+thread_local sigset_t mask_before_hold;
 
 void set_handler(int sig, void (*handler)(int)) {
     struct sigaction action {};
@@ -72,3 +77,19 @@ void install_interrupt_cleanup() {
 void track_partial_output(const char* temp_path) { partial_output.store(temp_path); }
 
 void forget_partial_output() { partial_output.store(nullptr); }
+
+// Blocking the ending signals on this thread defers them: a signal sent to
+// the process waits, pending, until they are unblocked (a thread started
+// meanwhile inherits the blocked mask, so it can never take the signal).
+void hold_interrupts() {
+    if (hold_depth++ > 0) return;
+    sigset_t ending;
+    sigemptyset(&ending);
+    for (int sig : ENDING_SIGNALS) sigaddset(&ending, sig);
+    pthread_sigmask(SIG_BLOCK, &ending, &mask_before_hold);
+}
+
+void release_interrupts() {
+    if (--hold_depth > 0) return;
+    pthread_sigmask(SIG_SETMASK, &mask_before_hold, nullptr);
+}

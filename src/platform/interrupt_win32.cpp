@@ -1,10 +1,11 @@
 // Ctrl+C, Ctrl+Break and closing the console window: the console mode is put
 // back and the partial output deleted, then the default handling ends the
 // process. The handler runs on a thread of its own, so the tracked path is
-// atomic.
+// atomic, and a hold is a lock the handler takes too.
 #include <windows.h>
 
 #include <atomic>
+#include <mutex>
 
 #include "platform/interrupt.h"
 #include "platform/terminal.h"
@@ -12,8 +13,10 @@
 namespace {
 
 std::atomic<const char*> partial_output{nullptr};
+std::recursive_mutex holding;
 
 BOOL WINAPI on_console_event(DWORD /*event*/) {
+    const std::lock_guard wait_for_holder(holding);
     restore_terminal_mode();
     // The temporary is open for writing, but with delete sharing: the delete
     // takes effect when the ending process closes it.
@@ -34,3 +37,7 @@ void track_partial_output(const char* temp_path) {
 void forget_partial_output() {
     partial_output = nullptr;
 }
+
+void hold_interrupts() { holding.lock(); }
+
+void release_interrupts() { holding.unlock(); }

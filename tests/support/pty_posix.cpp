@@ -24,6 +24,8 @@ using steady = std::chrono::steady_clock;
 
 constexpr int CHILD_REPORT_FD = 3;
 constexpr int FIRST_FREE_FD = 10;  // where fds are parked while the child's 0 to 3 are set
+// Written after the child's end: everything the child wrote comes before it.
+constexpr std::string_view END_MARK = "\x1d<end of the child's output>\x1d";
 
 int remaining_ms(steady::time_point deadline) {
     const auto left = std::chrono::duration_cast<milliseconds>(deadline - steady::now()).count();
@@ -72,6 +74,7 @@ session::~session() {
     }
     if (output_ != master_) close_fd(output_);
     close_fd(master_);
+    close_fd(own_slave_);
     close_fd(report_);
 }
 
@@ -115,6 +118,11 @@ bool session::launch(const std::function<void()>& run_child, const child_options
         mode.c_oflag &= ~(OPOST | ONLCR);
         made = made && tcsetattr(slave, TCSANOW, &mode) == 0 &&
                tcgetattr(slave, &initial_mode_) == 0;
+        // An opening of its own (never shared with the child), so that its
+        // writes can be non-blocking.
+        const char* name = made ? ttyname(slave) : nullptr;
+        if (name != nullptr) own_slave_ = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        made = made && own_slave_ >= 0;
         output_ = master_;
     }
     if (made && options.input == stdin_source::file) {
@@ -222,7 +230,8 @@ bool session::wait_for_output(std::string_view text, std::size_t from, milliseco
             return true;
         }
         if (output_ < 0 || remaining_ms(deadline) == 0) return false;
-        pump(std::min(remaining_ms(deadline), 50));
+        // An ended child writes no more: what it wrote is taken in full.
+        if (!reap_if_ended()) pump(std::min(remaining_ms(deadline), 50));
     }
 }
 
@@ -249,43 +258,78 @@ bool session::set_mode(const termios& mode) {
 void session::hang_up() {
     if (output_ == master_) output_ = -1;
     close_fd(master_);
+    close_fd(own_slave_);
 }
 
 bool session::signal(int sig) const { return child_ > 0 && !reaped_ && kill(child_, sig) == 0; }
 
-exit_status session::wait_exit(milliseconds timeout) {
-    if (child_ <= 0 || reaped_) return last_exit_;
+namespace {
+
+exit_status status_of(int raw_status) {
     exit_status status;
-    const steady::time_point deadline = steady::now() + timeout;
+    status.exited = WIFEXITED(raw_status);
+    status.code = status.exited ? WEXITSTATUS(raw_status) : -1;
+    status.signaled = WIFSIGNALED(raw_status);
+    status.signal = status.signaled ? WTERMSIG(raw_status) : 0;
+    return status;
+}
+
+}  // namespace
+
+bool session::reap_if_ended() {
+    if (child_ <= 0 || reaped_) return true;
     int raw_status = 0;
-    while (!reaped_) {
-        const pid_t done = waitpid(child_, &raw_status, WNOHANG);
-        if (done == child_) {
-            reaped_ = true;
-        } else if (done < 0 && errno != EINTR) {
-            return status;
-        } else if (remaining_ms(deadline) == 0) {
-            kill(child_, SIGKILL);
-            waitpid(child_, &raw_status, 0);
-            reaped_ = true;
-            status.timed_out = true;
-        } else {
-            pump(std::min(remaining_ms(deadline), 20));
+    if (waitpid(child_, &raw_status, WNOHANG) != child_) return false;
+    reaped_ = true;
+    last_exit_ = status_of(raw_status);
+    take_rest_of_output();
+    return true;
+}
+
+void session::take_rest_of_output() {
+    // The terminal: up to the mark, which comes after the child's last bytes
+    // however late the terminal hands them on.
+    if (output_ >= 0 && output_ == master_ && own_slave_ >= 0) {
+        const std::size_t from = transcript_.size();
+        if (write(own_slave_, END_MARK.data(), END_MARK.size()) ==
+            static_cast<ssize_t>(END_MARK.size())) {
+            const steady::time_point deadline = steady::now() + DEFAULT_TIMEOUT;
+            std::size_t at = std::string::npos;
+            while (output_ >= 0 && (at = transcript_.find(END_MARK, from)) == std::string::npos &&
+                   remaining_ms(deadline) > 0) {
+                pump(50);
+            }
+            if (at != std::string::npos) {
+                transcript_.resize(at);
+                output_ = -1;  // the master stays open: its mode can still be read
+            }
         }
     }
-    // The rest of the output: until both ends close (a master gives EIO once
-    // its data is read), or nothing comes for a while (a grandchild keeps one open).
+    // A pipe, and the report: until they close, or nothing comes for a while
+    // (a grandchild keeps one open).
     while (output_ >= 0 || report_ >= 0) {
         const auto before = std::tuple(transcript_.size(), report_text_.size(), output_, report_);
         pump(200);
         if (before == std::tuple(transcript_.size(), report_text_.size(), output_, report_)) break;
     }
-    status.exited = WIFEXITED(raw_status);
-    status.code = status.exited ? WEXITSTATUS(raw_status) : -1;
-    status.signaled = WIFSIGNALED(raw_status);
-    status.signal = status.signaled ? WTERMSIG(raw_status) : 0;
-    last_exit_ = status;
-    return status;
+}
+
+exit_status session::wait_exit(milliseconds timeout) {
+    const steady::time_point deadline = steady::now() + timeout;
+    while (!reap_if_ended()) {
+        if (remaining_ms(deadline) == 0) {
+            kill(child_, SIGKILL);
+            int raw_status = 0;
+            waitpid(child_, &raw_status, 0);
+            reaped_ = true;
+            last_exit_ = status_of(raw_status);
+            last_exit_.timed_out = true;
+            take_rest_of_output();
+        } else {
+            pump(std::min(remaining_ms(deadline), 20));
+        }
+    }
+    return last_exit_;
 }
 
 }  // namespace pty

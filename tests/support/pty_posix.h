@@ -98,11 +98,18 @@ private:
     bool launch(const std::function<void()>& run_child, const child_options& options);
     // Reads what the child wrote, waiting up to wait_ms for the first byte.
     void pump(int wait_ms);
+    // true once the child has ended and its output is taken in full.
+    bool reap_if_ended();
+    void take_rest_of_output();
 
     pid_t child_ = -1;
     bool reaped_ = false;
     int master_ = -1;  // terminal master; -1 with no_terminal or after hang_up
     int output_ = -1;  // where the transcript comes from: master_ or a pipe
+    // The test's own opening of the terminal: the master then never reports
+    // the end before the child's last bytes, which are followed by a mark
+    // written here once the child is gone.
+    int own_slave_ = -1;
     int report_ = -1;
     std::string transcript_;
     std::string report_text_;
