@@ -13,6 +13,14 @@
 
 namespace {
 
+// The blocks every copy on this thread goes through, allocated by the first:
+// a run over many small files then takes no fresh memory for each.
+std::uint8_t* copy_blocks() {
+    thread_local const std::unique_ptr<std::uint8_t[]> blocks(
+        new std::uint8_t[COPY_BLOCKS * COPY_BLOCK]);
+    return blocks.get();
+}
+
 // Reads until the block is full or the input ends: bytes read, or -1.
 std::ptrdiff_t fill_block(os_file& from, std::uint8_t* block, std::size_t size) {
     std::size_t filled = 0;
@@ -171,8 +179,7 @@ copy_status stream_body(os_file& from, os_file& to, std::string_view lead,
     // The first block is filled from the front: lead and carried bytes travel
     // in the first write with the data. A body that fits in it is done here,
     // on this thread; a longer one goes on in stream_rest.
-    const std::unique_ptr<std::uint8_t[]> blocks(new std::uint8_t[COPY_BLOCKS * COPY_BLOCK]);
-    std::uint8_t* const first = blocks.get();
+    std::uint8_t* const first = copy_blocks();
     std::copy(lead.begin(), lead.end(), first);
     std::copy(carried.begin(), carried.end(), first + lead.size());
     const std::size_t body_start = lead.size();
@@ -181,7 +188,7 @@ copy_status stream_body(os_file& from, os_file& to, std::string_view lead,
     if (got < 0) return copy_status::read_failed;
     used += static_cast<std::size_t>(got);
     if (filter != nullptr) rc4_apply(first + body_start, used - body_start, *filter);
-    if (used == COPY_BLOCK) return stream_rest(from, to, blocks.get(), filter);
+    if (used == COPY_BLOCK) return stream_rest(from, to, first, filter);
     // An empty body gives an empty file: the lead alone is never written.
     if (used > body_start && !write_all(to, first, used)) return copy_status::write_failed;
     return copy_status::ok;
