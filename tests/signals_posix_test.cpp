@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <set>
 #include <string>
 #include <thread>
@@ -100,12 +101,32 @@ TEST(Signals, DuringProcessingTheTemporaryGoesAndTheInputStays) {
     for (const ending& e : endings) {
         SCOPED_TRACE(testing::Message()
                      << e.name << " " << e.target << (e.delete_input ? " -d" : ""));
-        pty::session run;
         std::vector<std::string> args{e.target};
         if (e.delete_input) args.push_back("-d");
-        ASSERT_TRUE(start_binary(run, dir.root, args));
-        ASSERT_TRUE(type_dialogue(run, KEY));
-        ASSERT_TRUE(output_in_progress(dir.root, run)) << run.transcript();
+        auto run_owner = std::make_unique<pty::session>();
+        // The run is stopped while it writes, so that the ending meets it
+        // there however slowly this test is scheduled; when the whole file
+        // went by before the stop took hold, it is tried again.
+        bool stopped_while_writing = false;
+        for (int attempt = 0; attempt < 5 && !stopped_while_writing; ++attempt) {
+            if (attempt > 0) {
+                run_owner->signal(SIGCONT);
+                run_owner->wait_exit();
+                for (const std::string& name : names_in(dir.root)) fs::remove(dir.at(name));
+                ASSERT_TRUE(write_file(dir.at("big"), plain));
+                ASSERT_TRUE(write_file(dir.at("big.tvk"), container));
+                run_owner = std::make_unique<pty::session>();
+            }
+            pty::session& run = *run_owner;
+            ASSERT_TRUE(start_binary(run, dir.root, args));
+            ASSERT_TRUE(type_dialogue(run, KEY));
+            ASSERT_TRUE(output_in_progress(dir.root, run)) << run.transcript();
+            ASSERT_TRUE(run.signal(SIGSTOP));
+            ASSERT_TRUE(run.wait_until_stopped());
+            stopped_while_writing = !temporaries(dir.root).empty();
+        }
+        ASSERT_TRUE(stopped_while_writing) << "every run ended before it could be stopped";
+        pty::session& run = *run_owner;
         switch (e.how) {
             case delivery::typed_ctrl_c:
                 ASSERT_TRUE(run.send("\x03"));
@@ -117,6 +138,7 @@ TEST(Signals, DuringProcessingTheTemporaryGoesAndTheInputStays) {
                 run.hang_up();
                 break;
         }
+        run.signal(SIGCONT);  // a hang-up continues the run itself
         const pty::exit_status status = run.wait_exit();
         EXPECT_TRUE(status.signaled && status.signal == e.sig)
             << "exited " << status.exited << " code " << status.code << " signal " << status.signal;

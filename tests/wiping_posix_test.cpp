@@ -114,17 +114,6 @@ std::vector<std::string> found_in_memory(pid_t pid, const secrets& wanted,
     return found;
 }
 
-bool stopped(pid_t pid) {
-    for (int i = 0; i < 5000; ++i) {
-        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-        std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-        const std::size_t state = text.rfind(')');
-        if (state != std::string::npos && text.compare(state + 2, 1, "T") == 0) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return false;
-}
-
 int exit_report_fd = -1;
 
 // Runs last at exit, after the driver's own wipe: tells the test where the
@@ -216,7 +205,7 @@ TEST(Wiping, KeyMaterialIsFoundWhileInUse) {
     }
     ASSERT_TRUE(writing) << run.transcript();
     ASSERT_TRUE(run.signal(SIGSTOP));
-    ASSERT_TRUE(stopped(run.pid()));
+    ASSERT_TRUE(run.wait_until_stopped());
     secrets wanted = derived_from(key, 0);
     wanted.erase("RC4 permutation after setup");  // already changed by the data
     wanted.erase("RC4 permutation at the end");

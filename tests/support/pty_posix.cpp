@@ -13,6 +13,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <thread>
 #include <tuple>
 
@@ -262,6 +264,22 @@ void session::hang_up() {
 }
 
 bool session::signal(int sig) const { return child_ > 0 && !reaped_ && kill(child_, sig) == 0; }
+
+bool session::wait_until_stopped(milliseconds timeout) const {
+    if (child_ <= 0 || reaped_) return false;
+    const std::string stat_path = "/proc/" + std::to_string(child_) + "/stat";
+    const steady::time_point deadline = steady::now() + timeout;
+    for (;;) {
+        std::ifstream stat(stat_path);
+        const std::string text((std::istreambuf_iterator<char>(stat)),
+                               std::istreambuf_iterator<char>());
+        // The state follows the command name, which is in parentheses.
+        const std::size_t name_end = text.rfind(')');
+        if (name_end != std::string::npos && text.compare(name_end + 2, 1, "T") == 0) return true;
+        if (remaining_ms(deadline) == 0) return false;
+        std::this_thread::sleep_for(milliseconds{1});
+    }
+}
 
 namespace {
 

@@ -86,6 +86,8 @@ public:
     void hang_up();
 
     bool signal(int sig) const;
+    // Waits until the child is stopped (SIGSTOP, SIGTSTP): its state in /proc is "T".
+    bool wait_until_stopped(milliseconds timeout = DEFAULT_TIMEOUT) const;
     // Waits for the end of the child (killing it after timeout) and collects
     // the rest of its output.
     exit_status wait_exit(milliseconds timeout = DEFAULT_TIMEOUT);
