@@ -10,11 +10,11 @@ void install_interrupt_cleanup();
 void track_partial_output(const char* temp_path);
 void forget_partial_output();
 
-// While one exists, the cleanup waits: a temporary is created and tracked,
-// or renamed and forgotten, as one step, so an interrupt never lands between
-// the two and leaves a temporary behind. Worker threads are started under one
-// too, so that the cleanup never runs on them (it runs on the thread that
-// tracks, once it lets go). Nests; for one thread.
+// While one exists, the interrupt cleanup waits: a temporary is created and
+// tracked, or renamed and forgotten, as one step, so an interrupt never lands
+// between the two and leaves a temporary behind. Worker threads are started
+// under one too: a signal then never runs the cleanup on a worker while this
+// thread is between two such steps. Nests; for one thread.
 void hold_interrupts();
 void release_interrupts();
 
