@@ -78,9 +78,14 @@ std::map<std::string, std::string> snapshot(const std::string& root) {
 
 std::vector<std::string> temporaries(const std::string& root) {
     std::vector<std::string> found;
-    for (const auto& [path, bytes] : snapshot(root)) {
-        if (is_temporary_name(fs::path(path).filename().string())) found.push_back(path);
+    std::error_code ignored;
+    for (const auto& entry : fs::recursive_directory_iterator(root, ignored)) {
+        if (entry.is_directory(ignored)) continue;
+        if (is_temporary_name(entry.path().filename().string())) {
+            found.push_back(fs::relative(entry.path(), root).string());
+        }
     }
+    std::sort(found.begin(), found.end());  // in the order a snapshot lists them
     return found;
 }
 
