@@ -16,21 +16,15 @@
 
 #include "collect/targets.h"
 #include "support/pty_posix.h"
+#include "support/tovik_run_posix.h"
 #include "support/vectors.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-const std::string BANNER =
-    "\n------------ TovikVault -----------"
-    "\n|                                 |"
-    "\n| tovik: console file encryptor   |"
-    "\n| RC4 + MD5 key, .tvk containers  |"
-    "\n| built by the tovik project      |"
-    "\n| version 1.0                     |"
-    "\n|                                 |"
-    "\n-----------------------------------\n\n";
+using tovik_run::BANNER;
+using tovik_run::READY;
 
 const std::string USAGE =
     "\nUsage: tovik <input file> [flag]\n"
@@ -39,8 +33,6 @@ const std::string USAGE =
     "\nnotes: The input file can accept wildcards like '*', '*.*',"
     "\n       '*.exe', '*.t*', path, full path or filename only. \n\n"
     "\ntype \"tovik -h|more\" for full detailed info\n";
-
-const std::string READY = "\n\nready[y|n]:[y]";
 
 // "hello\n" under the passphrase "secret", from the whole-container vectors.
 std::string hello_container() {
