@@ -15,16 +15,16 @@
 #include <gtest/gtest.h>
 
 #include "collect/targets.h"
+#include "support/console_text.h"
 #include "support/pty_posix.h"
-#include "support/tovik_run_posix.h"
 #include "support/vectors.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-using tovik_run::BANNER;
-using tovik_run::READY;
+using console_text::BANNER;
+using console_text::READY;
 
 const std::string USAGE =
     "\nUsage: tovik <input file> [flag]\n"

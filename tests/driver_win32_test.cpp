@@ -8,21 +8,15 @@
 #include <string>
 #include <vector>
 
+#include "support/console_text.h"
 #include "support/scratch_win32.h"
 #include "support/vectors.h"
 
 namespace {
 
-const std::string BANNER =
-    "\n------------ TovikVault -----------"
-    "\n|                                 |"
-    "\n| tovik: console file encryptor   |"
-    "\n| RC4 + MD5 key, .tvk containers  |"
-    "\n| built by the tovik project      |"
-    "\n| version 1.0                     |"
-    "\n|                                 |"
-    "\n-----------------------------------\n\n";
-const std::string READY = "\n\nready[y|n]:[y]";
+using console_text::BANNER;
+using console_text::READY;
+
 const std::string HELLO = "hello\n";
 
 // Standard output is in text mode on Windows: each "\n" reaches the file as

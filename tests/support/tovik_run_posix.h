@@ -10,20 +10,13 @@
 #include <string_view>
 #include <vector>
 
+#include "support/console_text.h"
 #include "support/pty_posix.h"
 
 namespace tovik_run {
 
-inline const std::string BANNER =
-    "\n------------ TovikVault -----------"
-    "\n|                                 |"
-    "\n| tovik: console file encryptor   |"
-    "\n| RC4 + MD5 key, .tvk containers  |"
-    "\n| built by the tovik project      |"
-    "\n| version 1.0                     |"
-    "\n|                                 |"
-    "\n-----------------------------------\n\n";
-inline const std::string READY = "\n\nready[y|n]:[y]";
+using console_text::BANNER;
+using console_text::READY;
 
 // A fresh directory under /tmp, removed with everything in it.
 struct temp_dir {
