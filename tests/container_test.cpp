@@ -15,6 +15,7 @@
 #include "cipher/rc4.h"
 #include "container/transform.h"
 #include "platform/fault.h"
+#include "support/oracles.h"
 #include "support/vectors.h"
 
 namespace fs = std::filesystem;
@@ -51,31 +52,6 @@ void write_file(const std::string& path, const std::string& bytes) {
 std::string read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-std::string random_bytes(std::size_t size, unsigned seed) {
-    std::mt19937 generator(seed);
-    std::string bytes(size, '\0');
-    for (char& byte : bytes) byte = static_cast<char>(generator() & 0xFF);
-    return bytes;
-}
-
-// RC4 as in the textbook, kept apart from the program's own.
-std::string textbook_rc4(const std::string& key, std::string data) {
-    std::uint8_t s[256];
-    for (int i = 0; i < 256; ++i) s[i] = static_cast<std::uint8_t>(i);
-    for (int i = 0, j = 0; i < 256; ++i) {
-        j = (j + s[i] + static_cast<std::uint8_t>(key[i % key.size()])) % 256;
-        std::swap(s[i], s[j]);
-    }
-    int i = 0, j = 0;
-    for (char& byte : data) {
-        i = (i + 1) % 256;
-        j = (j + s[i]) % 256;
-        std::swap(s[i], s[j]);
-        byte = static_cast<char>(byte ^ s[(s[i] + s[j]) % 256]);
-    }
-    return data;
 }
 
 struct keyed {

@@ -19,6 +19,7 @@
 #include "front/outcome.h"
 #include "platform/fault.h"
 #include "platform/files.h"
+#include "support/oracles.h"
 #include "support/vectors.h"
 
 namespace fs = std::filesystem;
@@ -70,30 +71,6 @@ mode_t mode_of(const std::string& path) {
     struct stat status {};
     ::stat(path.c_str(), &status);
     return status.st_mode & 07777;
-}
-
-std::string random_bytes(std::size_t size, unsigned seed) {
-    std::mt19937 generator(seed);
-    std::string bytes(size, '\0');
-    for (char& byte : bytes) byte = static_cast<char>(generator() & 0xFF);
-    return bytes;
-}
-
-std::string textbook_rc4(const std::string& key, std::string data) {
-    std::uint8_t s[256];
-    for (int i = 0; i < 256; ++i) s[i] = static_cast<std::uint8_t>(i);
-    for (int i = 0, j = 0; i < 256; ++i) {
-        j = (j + s[i] + static_cast<std::uint8_t>(key[i % key.size()])) % 256;
-        std::swap(s[i], s[j]);
-    }
-    int i = 0, j = 0;
-    for (char& byte : data) {
-        i = (i + 1) % 256;
-        j = (j + s[i]) % 256;
-        std::swap(s[i], s[j]);
-        byte = static_cast<char>(byte ^ s[(s[i] + s[j]) % 256]);
-    }
-    return data;
 }
 
 // The container of plain under "secret", built from the recorded key

@@ -53,18 +53,6 @@ bool write_file(const std::string& path, std::string_view bytes, mode_t mode) {
     return out.good() && ::chmod(path.c_str(), mode) == 0;
 }
 
-std::string random_bytes(std::size_t size, unsigned seed) {
-    std::mt19937_64 generator(seed);
-    std::string bytes(size, '\0');
-    for (std::size_t i = 0; i < size; i += 8) {
-        const std::uint64_t word = generator();
-        for (std::size_t k = 0; k < 8 && i + k < size; ++k) {
-            bytes[i + k] = static_cast<char>(word >> (8 * k));
-        }
-    }
-    return bytes;
-}
-
 std::map<std::string, std::string> snapshot(const std::string& root) {
     std::map<std::string, std::string> entries;
     std::error_code ignored;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "support/console_text.h"
+#include "support/oracles.h"
 #include "support/pty_posix.h"
 
 namespace tovik_run {
@@ -31,7 +32,6 @@ struct temp_dir {
 std::string read_file(const std::string& path);
 // Creates the directories on the way; false when the file cannot be written.
 bool write_file(const std::string& path, std::string_view bytes, mode_t mode = 0644);
-std::string random_bytes(std::size_t size, unsigned seed);
 // Every entry below root that is not a directory, by path relative to root,
 // with its bytes (NOT_REGULAR for FIFOs and the like, never opened);
 // temporaries included, so leftovers show.
