@@ -87,13 +87,16 @@ step "tests under wine"
 # Wine gives a program a console only when its standard input is a terminal,
 # so ctest runs on a pseudo-terminal from script(1). That terminal's input is
 # held open (at its end wine's console waits seconds per program) and never
-# written to: the tests write their own key records.
+# written to: the tests write their own key records. The Ctrl+C test runs
+# alone afterwards: under wine the event reaches every program on the
+# console, so a test running beside it could be ended by it.
 held_open=$(mktemp -u /tmp/tovik-tty.XXXXXX)
 mkfifo -m 0644 "$held_open"
 sleep 3600 >"$held_open" &
 holder=$!
 as_user "${wine_env[@]}" script -qec \
-    "set -o pipefail; ctest --test-dir '$build_dir' --output-on-failure -j 2 | cat" \
+    "set -o pipefail; ctest --test-dir '$build_dir' --output-on-failure -j 2 -E ConsoleInterrupt | cat &&
+     ctest --test-dir '$build_dir' --output-on-failure -R ConsoleInterrupt | cat" \
     /dev/null <"$held_open" | tr -d '\r'
 
 step "double-byte code page"
