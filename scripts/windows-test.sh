@@ -89,12 +89,13 @@ step "tests under wine"
 # held open (at its end wine's console waits seconds per program) and never
 # written to: the tests write their own key records. The Ctrl+C test runs
 # alone afterwards: under wine the event reaches every program on the
-# console, so a test running beside it could be ended by it.
+# console, so a test running beside it could be ended by it. script(1) runs
+# the command with $SHELL, which may be unset or sh: bash is named here.
 held_open=$(mktemp -u /tmp/tovik-tty.XXXXXX)
 mkfifo -m 0644 "$held_open"
 sleep 3600 >"$held_open" &
 holder=$!
-as_user "${wine_env[@]}" script -qec \
+as_user "${wine_env[@]}" SHELL=/bin/bash script -qec \
     "set -o pipefail; ctest --test-dir '$build_dir' --output-on-failure -j 2 -E ConsoleInterrupt | cat &&
      ctest --test-dir '$build_dir' --output-on-failure -R ConsoleInterrupt | cat" \
     /dev/null <"$held_open" | tr -d '\r'
