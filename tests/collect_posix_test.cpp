@@ -415,13 +415,15 @@ TEST_F(CollectPosix, NamesAreTakenByteForByte) {
     EXPECT_EQ(collect("line\nbreak").list, (paths{"line\nbreak"}));
 }
 
-TEST_F(CollectPosix, LeftoverTemporariesAreSkipped) {
+TEST_F(CollectPosix, OnlyTheExactShapeOfATemporaryIsSkipped) {
     make_file("x");
-    make_file("x.tovik-AbC123");
+    make_file("x.tovik-partial-AbC123");
     make_dir("sub");
-    make_file("sub/.tovik-Zz9xY0");
-    EXPECT_EQ(collect("*").list, (paths{"x"}));
-    const collected named = collect("x.tovik-AbC123");
+    make_file("sub/.tovik-partial-Zz9xY0");
+    make_file("my.tovik-config");
+    make_file("notes.tovik-ABCDEF");
+    EXPECT_EQ(sorted(collect("*").list), (paths{"my.tovik-config", "notes.tovik-ABCDEF", "x"}));
+    const collected named = collect("x.tovik-partial-AbC123");
     EXPECT_EQ(named.result, 0);
     EXPECT_TRUE(named.list.empty());
 }

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "container/container.h"
+#include "platform/temp_file.h"
 #include "platform/fault.h"
 #include "support/pty_posix.h"
 #include "support/tovik_run_posix.h"
@@ -195,17 +196,23 @@ void check_faulted_run(const temp_dir& dir, const scenario& s,
         }
         if (fatal) break;
     }
-    // Deletions may wait for one flush after the last target; when it fails,
-    // the run ends as a failed write, every output complete, the inputs kept.
+    // Outputs are made durable by one flush after the last target, and only
+    // then are inputs deleted; when it fails, the run ends as a failed write,
+    // every output complete, the inputs kept. An input whose deletion failed
+    // is named, and the run ends with status 1.
     if (!fatal && deletion_failed && take("cannot write to disk, possibly full\n")) fatal = true;
-    failure_reported = failure_reported || fatal;
+    bool kept = false;
+    for (const std::string& target : order) {
+        kept = take(target + " was not deleted: the system refused\n") || kept;
+    }
+    failure_reported = failure_reported || fatal || kept;
     EXPECT_EQ(body.substr(at), fatal ? "" : "\nfin\n");
     EXPECT_TRUE(run.status.exited) << "signal " << run.status.signal;
-    EXPECT_EQ(run.status.code, fatal ? 1 : 0);
+    EXPECT_EQ(run.status.code, fatal || kept ? 1 : 0);
     // These fail only while an output is made: never silently.
     static const std::set<fault_point> writing{fault_point::create, fault_point::write,
                                                fault_point::sync, fault_point::close,
-                                               fault_point::rename};
+                                               fault_point::rename, fault_point::unlink};
     if (point != NO_FAULT && writing.contains(static_cast<fault_point>(point))) {
         EXPECT_TRUE(failure_reported) << "failure reported as success";
     }

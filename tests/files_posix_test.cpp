@@ -12,30 +12,12 @@
 
 #include "platform/fault.h"
 #include "platform/files.h"
-#include "platform/temp_name.h"
+#include "platform/temp_file.h"
+#include "support/scratch.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-struct scratch_dir {
-    std::string root;
-    scratch_dir() {
-        char pattern[] = "/tmp/tovik-files-XXXXXX";
-        if (::mkdtemp(pattern) == nullptr) ADD_FAILURE() << "mkdtemp failed";
-        root = pattern;
-    }
-    ~scratch_dir() {
-        fault_clear();
-        std::error_code ignored;
-        fs::remove_all(root, ignored);
-    }
-    std::string at(const std::string& name) const { return root + "/" + name; }
-};
-
-void write_file(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
 
 mode_t mode_of(const std::string& path) {
     struct stat status {};
@@ -83,8 +65,8 @@ TEST(FilesPosix, TemporariesAreExclusivePrivateAndRecognisable) {
     ::umask(old_mask);
     EXPECT_NE(first_path, second_path);
     for (const std::string& path : {first_path, second_path}) {
-        EXPECT_EQ(path.rfind(dir.at("out.tvk.tovik-"), 0), 0u) << path;
-        EXPECT_EQ(path.size(), dir.at("out.tvk").size() + 13) << path;
+        EXPECT_EQ(path.rfind(dir.at("out.tvk.tovik-partial-"), 0), 0u) << path;
+        EXPECT_EQ(path.size(), dir.at("out.tvk").size() + 21) << path;
         EXPECT_TRUE(is_temporary_name(fs::path(path).filename().string())) << path;
         EXPECT_EQ(mode_of(path), 0600u) << path;
     }
@@ -92,27 +74,30 @@ TEST(FilesPosix, TemporariesAreExclusivePrivateAndRecognisable) {
     os_file third;
     std::string third_path;
     ASSERT_TRUE(create_temp_beside(dir.at(std::string(250, 'n')), third, third_path));
-    EXPECT_EQ(third_path.rfind(dir.at(".tovik-"), 0), 0u) << third_path;
-    EXPECT_EQ(third_path.size(), dir.at("").size() + 13);
+    EXPECT_EQ(third_path.rfind(dir.at(".tovik-partial-"), 0), 0u) << third_path;
+    EXPECT_EQ(third_path.size(), dir.at("").size() + 21);
     EXPECT_TRUE(write_all(third, "x", 1));
     EXPECT_TRUE(close_file(third));
 }
 
 TEST(FilesPosix, TemporaryNamesAndPatterns) {
-    for (const char* name : {"a.tovik-AbC019", ".tovik-zzzzzz", "x.tvk.tovik-000000"}) {
+    for (const char* name : {"a.tovik-partial-AbC019", ".tovik-partial-zzzzzz",
+                             "x.tvk.tovik-partial-000000"}) {
         EXPECT_TRUE(is_temporary_name(name)) << name;
     }
-    for (const char* name : {"a.tovik-12345", "a.tovik-12345!", "a.tovik_123456", "a.tovik-1234567",
-                             "tovik-123456", "", "a.tvk"}) {
+    // A user's own names, among them the shape of older temporaries.
+    for (const char* name : {"my.tovik-config", "notes.tovik-ABCDEF", "a.tovik-partial-12345",
+                             "a.tovik-partial-12345!", "a.tovik-partial_123456",
+                             "a.tovik-partial-1234567", "tovik-partial-123456", "", "a.tvk"}) {
         EXPECT_FALSE(is_temporary_name(name)) << name;
     }
-    EXPECT_EQ(temp_name_pattern("d/name", 255, "/"), "d/name.tovik-XXXXXX");
-    EXPECT_EQ(temp_name_pattern("name", 17, "/"), "name.tovik-XXXXXX");
-    EXPECT_EQ(temp_name_pattern("name", 16, "/"), ".tovik-XXXXXX");
-    EXPECT_EQ(temp_name_pattern("d/e/name", 16, "/"), "d/e/.tovik-XXXXXX");
-    EXPECT_EQ(temp_name_pattern("C:\\d\\name", 0, "/\\:"), "C:\\d\\.tovik-XXXXXX");
-    EXPECT_EQ(temp_name_pattern("C:name", 0, "/\\:"), "C:.tovik-XXXXXX");
-    EXPECT_EQ(temp_name_pattern("a\\name", 0, "/"), ".tovik-XXXXXX");
+    EXPECT_EQ(temp_name_pattern("d/name", 255, "/"), "d/name.tovik-partial-XXXXXX");
+    EXPECT_EQ(temp_name_pattern("name", 25, "/"), "name.tovik-partial-XXXXXX");
+    EXPECT_EQ(temp_name_pattern("name", 24, "/"), ".tovik-partial-XXXXXX");
+    EXPECT_EQ(temp_name_pattern("d/e/name", 24, "/"), "d/e/.tovik-partial-XXXXXX");
+    EXPECT_EQ(temp_name_pattern("C:\\d\\name", 0, "/\\:"), "C:\\d\\.tovik-partial-XXXXXX");
+    EXPECT_EQ(temp_name_pattern("C:name", 0, "/\\:"), "C:.tovik-partial-XXXXXX");
+    EXPECT_EQ(temp_name_pattern("a\\name", 0, "/"), ".tovik-partial-XXXXXX");
 }
 
 TEST(FilesPosix, FullPathJoinsTheWorkingDirectory) {
@@ -163,12 +148,14 @@ TEST(FilesPosix, EachCallFailsWithTheInjectedError) {
          }},
         {"read_some", fault_point::read, [&] { return read_some(open_a, buffer, 8) == -1; }},
         {"write_all", fault_point::write, [&] { return !write_all(temp, "x", 1); }},
-        {"copy_permissions", fault_point::write, [&] { return !copy_permissions(open_a, temp); }},
+        {"copy_attributes", fault_point::write, [&] { return !copy_attributes(open_a, temp); }},
         {"sync_file", fault_point::sync, [&] { return !sync_file(temp); }},
-        {"sync_directory_of", fault_point::sync, [&] { return !sync_directory_of(dir.at("a")); }},
+        {"sync_outputs", fault_point::sync, [&] { return !sync_outputs({dir.at("a")}); }},
         {"replace_file", fault_point::rename,
          [&] { return !replace_file(dir.at("a"), dir.at("b")); }},
         {"remove_file", fault_point::unlink, [&] { return !remove_file(dir.at("b")); }},
+        {"remove_if_unchanged", fault_point::unlink,
+         [&] { return remove_if_unchanged(dir.at("b"), {}, {}) == removal::failed; }},
     };
     for (const call& c : calls) {
         fault_clear();
@@ -205,7 +192,7 @@ TEST(FilesPosix, WritesReadsAndRenamesForReal) {
     ASSERT_TRUE(sync_file(out));
     ASSERT_TRUE(close_file(out));
     ASSERT_TRUE(replace_file(temp_path, dir.at("final")));
-    ASSERT_TRUE(sync_directory_of(dir.at("final")));
+    ASSERT_TRUE(sync_outputs({dir.at("final")}));
     EXPECT_FALSE(path_exists(temp_path));
     EXPECT_EQ(file_size(dir.at("final")), 300000);
     os_file in;

@@ -10,6 +10,7 @@
 
 #include "platform/fault.h"
 #include "platform/files.h"
+#include "platform/temp_file.h"
 #include "support/scratch_win32.h"
 
 namespace {
@@ -35,10 +36,10 @@ TEST_F(WindowsFileLayer, TemporariesAreUniqueAndBesideTheirOutput) {
         std::string final_path, directory, expected_start;
     };
     const std::string drive = scratch.path.substr(0, 2);
-    for (const form& f : {form{"out\\x.bin", "out", "out\\x.bin.tovik-"},
-                          form{"out/x.bin", "out", "out/x.bin.tovik-"},
-                          form{drive + "x.bin", ".", drive + "x.bin.tovik-"},
-                          form{"out\\" + std::string(250, 'n'), "out", "out\\.tovik-"}}) {
+    for (const form& f : {form{"out\\x.bin", "out", "out\\x.bin.tovik-partial-"},
+                          form{"out/x.bin", "out", "out/x.bin.tovik-partial-"},
+                          form{drive + "x.bin", ".", drive + "x.bin.tovik-partial-"},
+                          form{"out\\" + std::string(250, 'n'), "out", "out\\.tovik-partial-"}}) {
         os_file first;
         os_file second;
         std::string first_path;
@@ -119,7 +120,7 @@ TEST_F(WindowsFileLayer, BytesWrittenAreReadBack) {
         ASSERT_TRUE(sync_file(file));
         ASSERT_TRUE(close_file(file));
         ASSERT_TRUE(replace_file(temp, "data.bin"));
-        ASSERT_TRUE(sync_directory_of("data.bin"));
+        ASSERT_TRUE(sync_outputs({"data.bin"}));
     }
     EXPECT_EQ(file_size("data.bin"), static_cast<std::int64_t>(data.size()));
     os_file file;
@@ -156,8 +157,8 @@ TEST_F(WindowsFileLayer, ReadOnlyAttributeIsCarriedToTheOutput) {
         os_file to;
         std::string temp;
         ASSERT_TRUE(create_temp_beside(input + ".out", to, temp));
-        EXPECT_TRUE(copy_permissions(from, to));
-        EXPECT_TRUE(write_all(to, "x", 1));  // the open handle still writes
+        EXPECT_TRUE(write_all(to, "x", 1));
+        EXPECT_TRUE(copy_attributes(from, to));
         EXPECT_TRUE(close_file(to));
         EXPECT_TRUE(replace_file(temp, input + ".out"));
         EXPECT_EQ(is_read_only(input + ".out"), input == "locked.txt") << input;
@@ -235,9 +236,9 @@ TEST_F(WindowsFileLayer, EveryCallAsksTheFaultSeamAtItsPoint) {
          }},
         {"read_some", fault_point::read, [&] { return read_some(input, &byte, 1) == 1; }},
         {"write_all", fault_point::write, [&] { return write_all(output, "y", 1); }},
-        {"copy_permissions", fault_point::write, [&] { return copy_permissions(input, output); }},
+        {"copy_attributes", fault_point::write, [&] { return copy_attributes(input, output); }},
         {"sync_file", fault_point::sync, [&] { return sync_file(output); }},
-        {"sync_directory_of", fault_point::sync, [] { return sync_directory_of("in.txt"); }},
+        {"sync_outputs", fault_point::sync, [] { return sync_outputs({"in.txt"}); }},
     };
     for (const call& c : calls) {
         fault_clear();

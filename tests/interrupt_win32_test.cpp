@@ -11,6 +11,7 @@
 
 #include "platform/files.h"
 #include "platform/interrupt.h"
+#include "platform/temp_file.h"
 #include "platform/terminal.h"
 #include "support/scratch_win32.h"
 

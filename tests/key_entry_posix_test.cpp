@@ -387,7 +387,7 @@ TEST(KeyEntryInterrupt, ForgottenOutputIsKeptAndIgnoredSignalsStayIgnored) {
         signal(SIGHUP, SIG_IGN);
         install_interrupt_cleanup();
         track_partial_output(path);
-        forget_partial_output();
+        forget_partial_output(path);
         return run_entries(report, 2);
     }));
     ASSERT_TRUE(term.send_when_reading("a\r"));
@@ -404,7 +404,7 @@ TEST(KeyEntryInterrupt, ForgottenOutputIsKeptAndIgnoredSignalsStayIgnored) {
     ASSERT_TRUE(second.start([&path](int report) {
         install_interrupt_cleanup();
         track_partial_output(path);
-        forget_partial_output();
+        forget_partial_output(path);
         return run_entries(report, 1);
     }));
     ASSERT_TRUE(second.wait_for_raw_mode());

@@ -17,6 +17,7 @@
 
 #include "platform/files.h"
 #include "platform/interrupt.h"
+#include "platform/temp_file.h"
 #include "support/pty_posix.h"
 #include "support/tovik_run_posix.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "container/transform.h"
-#include "front/outcome.h"
+#include "support/runs.h"
 #include "support/scratch_win32.h"
 #include "support/vectors.h"
 
@@ -44,13 +44,13 @@ TEST_F(WindowsTransform, RoundTripsWithDeleteInDirectoriesWrittenEitherWay) {
     for (const std::string name : {"sub/a.txt", "sub\\b.txt"}) {
         write_file(name, HELLO);
         std::string path = name;
-        EXPECT_EQ(transform_file(path, "secret", 1), OUTCOME_ENCRYPTED) << name;
+        EXPECT_EQ(transform_alone(path, "secret", true), OUTCOME_ENCRYPTED) << name;
         EXPECT_EQ(path, name);
         EXPECT_EQ(read_file(name + ".tvk"), container) << name;
         EXPECT_EQ(GetFileAttributesA(name.c_str()), INVALID_FILE_ATTRIBUTES) << "input kept";
 
         path = name + ".tvk";
-        EXPECT_EQ(transform_file(path, "secret", 1), OUTCOME_DECRYPTED) << name;
+        EXPECT_EQ(transform_alone(path, "secret", true), OUTCOME_DECRYPTED) << name;
         EXPECT_EQ(path, name + ".tvk");
         EXPECT_EQ(read_file(name), HELLO);
     }
@@ -60,7 +60,7 @@ TEST_F(WindowsTransform, RoundTripsWithDeleteInDirectoriesWrittenEitherWay) {
 TEST_F(WindowsTransform, ContainerWithoutSuffixIsReplacedUnderItsName) {
     write_file("data.bin", container);
     std::string path = "data.bin";
-    EXPECT_EQ(transform_file(path, "secret", 1), OUTCOME_DECRYPTED);
+    EXPECT_EQ(transform_alone(path, "secret", true), OUTCOME_DECRYPTED);
     EXPECT_EQ(path, "data.bin");
     EXPECT_EQ(read_file("data.bin"), HELLO);
     EXPECT_EQ(names_in("."), std::set<std::string>{"data.bin"});
@@ -70,27 +70,27 @@ TEST_F(WindowsTransform, WrongPassphraseChangesNothing) {
     write_file("a.txt.tvk", container);
     write_file("a.txt", "earlier");
     std::string path = "a.txt.tvk";
-    EXPECT_EQ(transform_file(path, "other", 1), OUTCOME_WRONG_KEY);
+    EXPECT_EQ(transform_alone(path, "other", true), OUTCOME_WRONG_KEY);
     EXPECT_EQ(read_file("a.txt.tvk"), container);
     EXPECT_EQ(read_file("a.txt"), "earlier");
     EXPECT_EQ(names_in("."), (std::set<std::string>{"a.txt", "a.txt.tvk"}));
 }
 
-// A read-only input cannot be deleted by "-d" (the run goes on and reports
-// success, as a failed delete does), its container is read-only too, and a
+// A read-only input cannot be deleted by "-d" (the run names it and goes
+// on), its container is read-only too, and a
 // read-only container cannot be opened for update, so it is taken as plain
 // and encrypted again.
 TEST_F(WindowsTransform, ReadOnlyInputsStayAndTheirContainersAreReadOnly) {
     write_file("r.txt", HELLO);
     set_attributes("r.txt", FILE_ATTRIBUTE_READONLY);
     std::string path = "r.txt";
-    EXPECT_EQ(transform_file(path, "secret", 1), OUTCOME_ENCRYPTED);
+    EXPECT_EQ(transform_alone(path, "secret", true), OUTCOME_ENCRYPTED);
     EXPECT_EQ(read_file("r.txt"), HELLO);
     EXPECT_EQ(read_file("r.txt.tvk"), container);
     EXPECT_TRUE(read_only("r.txt.tvk"));
 
     path = "r.txt.tvk";
-    EXPECT_EQ(transform_file(path, "secret", 0), OUTCOME_ENCRYPTED);
+    EXPECT_EQ(transform_alone(path, "secret", false), OUTCOME_ENCRYPTED);
     EXPECT_EQ(read_file("r.txt.tvk.tvk").size(), 2 * 37 + HELLO.size());
     EXPECT_EQ(names_in("."), (std::set<std::string>{"r.txt", "r.txt.tvk", "r.txt.tvk.tvk"}));
 }
@@ -103,7 +103,7 @@ TEST_F(WindowsTransform, ReadOnlyOutputIsNotOverwritten) {
     write_file("c.txt", "protected");
     set_attributes("c.txt", FILE_ATTRIBUTE_READONLY);
     std::string path = "c.txt.tvk";
-    EXPECT_EQ(transform_file(path, "secret", 1), OUTCOME_OUTPUT_FAILED);
+    EXPECT_EQ(transform_alone(path, "secret", true), OUTCOME_OUTPUT_FAILED);
     EXPECT_EQ(path, "c.txt");  // the message appends ".tvk"
     EXPECT_EQ(read_file("c.txt"), "protected");
     EXPECT_EQ(read_file("c.txt.tvk"), container);

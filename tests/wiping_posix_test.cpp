@@ -29,6 +29,7 @@
 #include "container/transform.h"
 #include "platform/files.h"
 #include "support/pty_posix.h"
+#include "support/runs.h"
 #include "support/tovik_run_posix.h"
 
 namespace fs = std::filesystem;
@@ -148,7 +149,7 @@ template <std::size_t depth, typename Step>
 // its own, wipes its copy of the key, reports, and waits for a line.
 int transform_then_wait(int report, const char* file) {
     std::string first = std::string(file) + ".first";
-    run_below<64 * 1024>([&] { return transform_file(first, "first key", 1); });
+    run_below<64 * 1024>([&] { return transform_alone(first, "first key", true); });
     char key[256] = {};
     std::size_t length = 0;
     while (length + 1 < sizeof key && read(STDIN_FILENO, key + length, 1) == 1 &&
@@ -157,7 +158,7 @@ int transform_then_wait(int report, const char* file) {
     }
     key[length] = 0;
     std::string path = file;
-    const int outcome = run_below<64 * 1024>([&] { return transform_file(path, key, 0); });
+    const int outcome = run_below<64 * 1024>([&] { return transform_alone(path, key, false); });
     // The digests derive_key_material chains, which the transform's later
     // calls would overwrite anyway.
     // Its result is destroyed up here, so that no call follows it down there.

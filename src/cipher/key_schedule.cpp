@@ -28,8 +28,8 @@ void derive_key_material(const char* passphrase, key_material& out) {
 
     md5_hex(d1, passphrase);
     md5_hex(d2, d1);
-    std::memcpy(out.header_text, "tvk4:", 5);
-    std::memcpy(out.header_text + 5, d2, 33);
+    std::memcpy(out.header_text, CONTAINER_MAGIC, MAGIC_LENGTH);
+    std::memcpy(out.header_text + MAGIC_LENGTH, d2, 33);
 
     std::memcpy(d2_d1, d2, 32);
     std::memcpy(d2_d1 + 32, d1, 33);

@@ -4,7 +4,7 @@
 #include <new>
 #include <utility>
 
-#include "platform/files.h"
+#include "platform/temp_file.h"
 #include "platform/listing.h"
 
 namespace {

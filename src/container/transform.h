@@ -1,23 +1,44 @@
-// One target, encrypted into a container or decrypted back.
+// One target, encrypted into a container or decrypted back: decided, streamed
+// into a temporary beside the output, and committed in place.
 #pragma once
 
-#include <cstddef>
+#include <optional>
 #include <string>
 
-// Returns an outcome code (front/outcome.h). path may be rewritten in place:
-// afterwards it holds the name the driver reports.
-int transform_file(std::string& path, const char* passphrase, int delete_input);
+#include "container/container.h"
+#include "container/outcome.h"
+#include "container/run.h"
+#include "platform/temp_file.h"
 
-// Cuts one trailing ".tvk" (case matters); other paths stay as they are.
-void strip_container_suffix(std::string& path);
+// What becomes of a target's input once its output is in place.
+enum class input_fate {
+    keep,              // no "-d"
+    delete_in_batch,   // "-d": deleted once the run's outputs are durable
+    replaced_in_place  // a container named without ".tvk": its output takes its name
+};
 
-// Under "-d", lets transform_file leave each input in place until its output
-// is durable and then delete it with others: one sync serves up to
-// DELETION_BATCH outputs instead of two per file. Nothing is deleted before
-// that sync; the rest waits for finish_deletions, or for the normal end of
-// the process. An interrupted run leaves the inputs still waiting in place.
-inline constexpr std::size_t DELETION_BATCH = 1024;
-void batch_deletions(bool enabled);
-// Syncs the outputs still waiting and deletes their inputs; false when the
-// sync failed (then no waiting input is deleted).
-bool finish_deletions();
+// One target between its decision and its commit.
+struct target_job {
+    bool decrypting = false;
+    std::string output_path;
+    input_fate fate = input_fate::keep;
+    os_file input;
+    header_bytes head;
+    file_identity name;  // of the target's name itself (a link's own)
+    file_state read;     // the input as it was when reading began
+    temp_output output;
+};
+
+// Opens the target, reads its first bytes, chooses the direction and the
+// output, applies the run's rule and creates the temporary. An outcome when
+// the target ends here; nothing when it goes on to stream_target.
+std::optional<int> decide_target(const std::string& path, run_state& run, target_job& job);
+// The whole body through RC4 into the temporary. OUTCOME_ENCRYPTED or
+// OUTCOME_DECRYPTED when it went through, else the failure's outcome.
+int stream_target(target_job& job, const key_material& keys);
+// Puts the complete output in place and hands the input to its fate.
+int commit_target(const std::string& path, target_job& job, run_state& run);
+
+// The three steps in one call; returns an outcome code. path may be
+// rewritten: afterwards it holds the name the driver reports.
+int transform_file(std::string& path, run_state& run);

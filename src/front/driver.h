@@ -5,11 +5,13 @@
 #include <cstdint>
 #include <string>
 
-// Runs the program and returns the exit status of a normal end; every early
-// end exits the process.
+// Runs the program and returns the process's exit status.
 int run_driver(int argc, char** argv);
-// Prints the message of code; for the codes that end the run, exits.
-void report_outcome(int code, const std::string& path);
+// What report_outcome returns for a code that lets the run go on.
+inline constexpr int RUN_GOES_ON = -1;
+// Prints the message of code; returns the exit status the run ends with for
+// the codes that end it, RUN_GOES_ON for the others.
+int report_outcome(int code, const std::string& path);
 void print_usage();
 // Size of the file, or -1 when it is not a regular file or cannot be opened.
 std::int64_t probe_file_size(const std::string& path);

@@ -2,9 +2,7 @@
 // echo character per stored byte.
 #pragma once
 
-#include <cstddef>
-
-inline constexpr std::size_t PASSPHRASE_SIZE = 1024;  // 1023 bytes and the NUL
+#include "cipher/key_schedule.h"
 
 // The next byte of keyboard input (0 to 255), or -1 when the terminal cannot
 // be opened or read. A key without a character gives two bytes: the second

@@ -1,11 +1,14 @@
 #include "platform/fault.h"
 
+#include <atomic>
+
 namespace {
 
 struct fault_slot {
-    int calls = 0;
-    int fail_at = 0;  // call number that fails; 0 = never
-    int error = 0;
+    std::atomic<int> calls{0};
+    std::atomic<int> fail_at{0};  // call number that fails; 0 = never
+    std::atomic<int> error{0};
+    std::function<void()> hook;   // set and cleared only while no run is going
 };
 
 fault_slot slots[static_cast<int>(fault_point::count_)];
@@ -14,21 +17,32 @@ fault_slot slots[static_cast<int>(fault_point::count_)];
 
 void fault_arm(fault_point point, int nth, int error) {
     fault_slot& slot = slots[static_cast<int>(point)];
-    slot.fail_at = slot.calls + nth;
     slot.error = error;
+    slot.fail_at = slot.calls + nth;
+}
+
+void fault_hook(fault_point point, std::function<void()> hook) {
+    slots[static_cast<int>(point)].hook = std::move(hook);
 }
 
 void fault_clear() {
-    for (fault_slot& slot : slots) slot = fault_slot{};
+    for (fault_slot& slot : slots) {
+        slot.calls = 0;
+        slot.fail_at = 0;
+        slot.error = 0;
+        slot.hook = nullptr;
+    }
 }
 
 int fault_calls(fault_point point) { return slots[static_cast<int>(point)].calls; }
 
 bool fault_fires(fault_point point, int* error) {
     fault_slot& slot = slots[static_cast<int>(point)];
-    ++slot.calls;
-    if (slot.fail_at == 0 || slot.calls != slot.fail_at) return false;
-    slot.fail_at = 0;
+    if (slot.hook) slot.hook();
+    const int call = ++slot.calls;
+    int armed = call;
+    // Exactly one call fires, whichever thread makes it.
+    if (!slot.fail_at.compare_exchange_strong(armed, 0)) return false;
     *error = slot.error;
     return true;
 }

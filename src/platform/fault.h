@@ -1,13 +1,19 @@
 // Fault seam for tests: makes the nth call of one file-system operation fail
-// with a given error, as if the system had refused it. Off unless armed.
+// with a given error, as if the system had refused it, or runs a hook just
+// before each call. Off unless armed. Counters are shared by every thread.
 #pragma once
+
+#include <functional>
 
 enum class fault_point { open, create, read, write, sync, close, rename, unlink, list, count_ };
 
 // The nth call (1 = the next one) of point from now on fails with error
 // (an errno value); later calls succeed again.
 void fault_arm(fault_point point, int nth, int error);
-// Disarms every point and resets the counters.
+// Runs hook before every later call of point (on the calling thread), until
+// fault_clear. For tests that change a file at an exact moment.
+void fault_hook(fault_point point, std::function<void()> hook);
+// Disarms every point and hook and resets the counters.
 void fault_clear();
 // Number of calls of point since the last fault_clear.
 int fault_calls(fault_point point);

@@ -19,6 +19,7 @@ struct os_file {
     os_file(const os_file&) = delete;
     os_file& operator=(const os_file&) = delete;
     os_file(os_file&& other) noexcept : native(other.native) { other.native = -1; }
+    os_file& operator=(os_file&& other) noexcept;
     ~os_file();
     bool is_open() const { return native != -1; }
 };
@@ -29,13 +30,9 @@ bool open_for_reading(const std::string& path, os_file& file);
 // Opens an existing regular file for reading and writing ("can be updated").
 bool open_for_update(const std::string& path, os_file& file);
 // Creates a new file with a unique name in the directory of final_path, only
-// readable and writable by its owner; temp_path receives its name. The name
-// has the form "<final name>.tovik-XXXXXX" (or ".tovik-XXXXXX" when that
-// would be too long), so a file left by a killed run is recognisable.
+// readable and writable by its owner; temp_path receives its name, of the
+// shape temp_name_pattern gives (platform/temp_file.h).
 bool create_temp_beside(const std::string& final_path, os_file& file, std::string& temp_path);
-// The name (without directory) has the form of a temporary made above;
-// collection never takes such a file as a target.
-bool is_temporary_name(const std::string& name);
 
 // Bytes read (0 at end of file), or -1.
 std::ptrdiff_t read_some(os_file& file, void* buffer, std::size_t size);
@@ -46,15 +43,15 @@ bool sync_file(os_file& file);
 // Closes and reports whether the close succeeded (a failed close can mean
 // lost writes).
 bool close_file(os_file& file);
-// Gives to the permission bits of from (an open file).
-bool copy_permissions(os_file& from, os_file& to);
+// Gives to the permission bits, the owner and group (where this process may
+// set them) and the times of from (an open file). Called after the last
+// write, which would change the modification time again.
+bool copy_attributes(os_file& from, os_file& to);
 // Hint: the file will be read or written once, front to back.
 void advise_sequential(os_file& file);
 
 // Renames from over to, replacing an existing file atomically.
 bool replace_file(const std::string& from, const std::string& to);
-// Makes a rename or delete in the directory holding path durable.
-bool sync_directory_of(const std::string& path);
 bool remove_file(const std::string& path);
 
 // What tells a file apart from every other on the machine, whatever its name
@@ -62,22 +59,37 @@ bool remove_file(const std::string& path);
 struct file_identity {
     std::uint64_t volume = 0;
     std::uint64_t index = 0;
+    auto operator<=>(const file_identity&) const = default;
 };
-bool identify_file(os_file& file, file_identity& identity);
+// A file as it was at one moment: which file, how long, when last written.
+struct file_state {
+    file_identity identity;
+    std::int64_t size = -1;
+    std::int64_t modified = 0;  // in the platform's own units
+    bool operator==(const file_state&) const = default;
+};
+bool read_state(os_file& file, file_state& state);
+// The identity of the name itself: a symbolic link's own, not its target's.
+bool name_identity(const std::string& path, file_identity& identity);
+
 // Makes durable, at once, what was written to the files at paths and the
 // names they were given (point "sync"). On Linux one syncfs per file system,
 // which is what lets many outputs share one wait for the disk.
 bool sync_outputs(const std::vector<std::string>& paths);
-// Removes each path that still names the file identified: a name taken
-// over by another file since is left alone, and a failed removal leaves the
-// file. The seam is asked once per path (point "unlink"), on this thread.
-// On POSIX a few threads remove at once: ext4 mounted with "discard" waits
-// for the disk to discard each removed file's blocks, and the waits overlap.
-struct identified_path {
-    std::string path;
-    file_identity identity;
-};
-void remove_all_if_same(const std::vector<identified_path>& files);
+// Called on each output once it is complete, before it is closed. Where
+// sync_outputs cannot reach a closed file (Windows flushes only through a
+// handle that may write, which a read-only output no longer gives), the
+// file is flushed now (point "sync"); elsewhere nothing is done.
+bool sync_before_close(os_file& file);
+
+enum class removal { removed, gone, changed, denied, failed };
+// Removes the name path when it still is what was read: the name has the
+// identity name, and the file it leads to is in state read. A symbolic link
+// is removed itself; the file behind it stays. gone: the name no longer
+// exists; changed: it names another file, or the file was written since
+// (point "unlink").
+removal remove_if_unchanged(const std::string& path, const file_identity& name,
+                            const file_state& read);
 
 // Length of a regular file, or -1 when path is not one or cannot be opened.
 // Never blocks on FIFOs or devices.
@@ -86,3 +98,8 @@ std::int64_t file_size(const std::string& path);
 bool path_exists(const std::string& path);
 // Absolute form of a relative path; false when it cannot be made.
 bool full_path(const std::string& path, std::string& result);
+// The longest path the file calls take, in bytes.
+std::size_t path_limit();
+// The form of a path under which two names of one file compare equal where
+// the file system ignores letter case (Windows); the path itself elsewhere.
+std::string path_key(const std::string& path);

@@ -1,8 +1,9 @@
 // Files on POSIX systems. Each call asks the fault seam first; the points
 // are: open (open_for_reading, open_for_update, file_size, path_exists,
-// full_path), create, read, write (write_all, copy_permissions), sync
-// (sync_file, sync_directory_of), close, rename and unlink. The hint
-// advise_sequential cannot fail and has no point.
+// full_path), create, read, write (write_all, copy_attributes), sync
+// (sync_file, sync_outputs), close, rename and unlink (remove_file,
+// remove_if_unchanged). The hint advise_sequential cannot fail and has no
+// point.
 
 #include <fcntl.h>
 #include <limits.h>
@@ -10,15 +11,12 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cstdlib>
-#include <system_error>
-#include <thread>
 
 #include "platform/fault.h"
 #include "platform/files.h"
-#include "platform/temp_name.h"
+#include "platform/temp_file.h"
 
 namespace {
 
@@ -35,8 +33,9 @@ bool injected(fault_point point) {
 }
 
 void adopt(os_file& file, int fd) {
-    os_file old(std::move(file));
-    file.native = fd;
+    os_file taken;
+    taken.native = fd;
+    file = std::move(taken);
 }
 
 // O_NONBLOCK keeps the open itself from waiting on a FIFO or device; it does
@@ -59,17 +58,26 @@ bool open_regular(const std::string& path, int access, os_file& file) {
     return true;
 }
 
-// Threads removing files at once in remove_all_if_same.
-constexpr std::size_t REMOVERS = 4;
+file_identity identity_of(const struct stat& status) {
+    return {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
+}
 
-std::string directory_of(const std::string& path) {
-    const std::size_t cut = path.find_last_of('/');
-    if (cut == std::string::npos) return ".";
-    if (cut == 0) return "/";
-    return path.substr(0, cut);
+file_state state_of(const struct stat& status) {
+    const std::int64_t modified =
+        static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec;
+    return {identity_of(status), static_cast<std::int64_t>(status.st_size), modified};
 }
 
 }  // namespace
+
+os_file& os_file::operator=(os_file&& other) noexcept {
+    if (this != &other) {
+        os_file old(std::move(*this));
+        native = other.native;
+        other.native = -1;
+    }
+    return *this;
+}
 
 os_file::~os_file() {
     if (native != -1) ::close(descriptor(*this));
@@ -149,13 +157,21 @@ bool close_file(os_file& file) {
     return ::close(fd) == 0;
 }
 
-bool copy_permissions(os_file& from, os_file& to) {
+bool copy_attributes(os_file& from, os_file& to) {
     if (injected(fault_point::write)) return false;
     struct stat status;
     if (::fstat(descriptor(from), &status) != 0) return false;
+    // The owner and group only where this process may give them (as root);
+    // otherwise the output is the user's own, as any file they create.
+    if (::fchown(descriptor(to), status.st_uid, status.st_gid) != 0) {
+        [[maybe_unused]] const int group_only = ::fchown(descriptor(to), -1, status.st_gid);
+    }
     // Only the rwx bits: set-id bits on a file that now has another owner
-    // would grant what the original did not.
-    return ::fchmod(descriptor(to), status.st_mode & 0777) == 0;
+    // would grant what the original did not. After the owner, which would
+    // clear them anyway.
+    if (::fchmod(descriptor(to), status.st_mode & 0777) != 0) return false;
+    const struct timespec times[2] = {status.st_atim, status.st_mtim};
+    return ::futimens(descriptor(to), times) == 0;
 }
 
 void advise_sequential(os_file& file) {
@@ -167,32 +183,22 @@ bool replace_file(const std::string& from, const std::string& to) {
     return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
-bool sync_directory_of(const std::string& path) {
-    if (injected(fault_point::sync)) return false;
-    const int fd = ::open(directory_of(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return false;
-    int result;
-    do {
-        result = ::fsync(fd);
-    } while (result != 0 && errno == EINTR);
-    // EINVAL: this file system cannot sync a directory; nothing more to do.
-    const bool synced = result == 0 || errno == EINVAL;
-    const int error = errno;
-    ::close(fd);
-    errno = error;
-    return synced;
-}
-
 bool remove_file(const std::string& path) {
     if (injected(fault_point::unlink)) return false;
     return ::unlink(path.c_str()) == 0;
 }
 
-bool identify_file(os_file& file, file_identity& identity) {
+bool read_state(os_file& file, file_state& state) {
     struct stat status;
     if (::fstat(descriptor(file), &status) != 0) return false;
-    identity = {static_cast<std::uint64_t>(status.st_dev),
-                static_cast<std::uint64_t>(status.st_ino)};
+    state = state_of(status);
+    return true;
+}
+
+bool name_identity(const std::string& path, file_identity& identity) {
+    struct stat status;
+    if (::lstat(path.c_str(), &status) != 0) return false;
+    identity = identity_of(status);
     return true;
 }
 
@@ -217,33 +223,20 @@ bool sync_outputs(const std::vector<std::string>& paths) {
     return true;
 }
 
-void remove_all_if_same(const std::vector<identified_path>& files) {
-    std::vector<const identified_path*> chosen;
-    for (const identified_path& file : files) {
-        if (!injected(fault_point::unlink)) chosen.push_back(&file);
-    }
-    std::atomic<std::size_t> next{0};
-    const auto remove_some = [&] {
-        for (std::size_t i; (i = next++) < chosen.size();) {
-            const identified_path& file = *chosen[i];
-            struct stat status;
-            if (::lstat(file.path.c_str(), &status) == 0 &&
-                static_cast<std::uint64_t>(status.st_dev) == file.identity.volume &&
-                static_cast<std::uint64_t>(status.st_ino) == file.identity.index) {
-                ::unlink(file.path.c_str());
-            }
-        }
-    };
-    std::vector<std::thread> helpers;
-    for (std::size_t more = 1; more < REMOVERS && more * 8 < chosen.size(); ++more) {
-        try {
-            helpers.emplace_back(remove_some);
-        } catch (const std::system_error&) {
-            break;  // fewer threads: the rest is done here all the same
-        }
-    }
-    remove_some();
-    for (std::thread& helper : helpers) helper.join();
+bool sync_before_close(os_file& /*file*/) { return true; }
+
+removal remove_if_unchanged(const std::string& path, const file_identity& name,
+                            const file_state& read) {
+    if (injected(fault_point::unlink)) return removal::failed;
+    struct stat status;
+    if (::lstat(path.c_str(), &status) != 0) return errno == ENOENT ? removal::gone : removal::failed;
+    if (!(identity_of(status) == name)) return removal::changed;
+    // Through a link, the file it leads to must be the one read, unchanged.
+    if (S_ISLNK(status.st_mode) && ::stat(path.c_str(), &status) != 0) return removal::changed;
+    if (!(state_of(status) == read)) return removal::changed;
+    if (::unlink(path.c_str()) == 0) return removal::removed;
+    if (errno == ENOENT) return removal::gone;
+    return errno == EACCES || errno == EPERM || errno == EROFS ? removal::denied : removal::failed;
 }
 
 std::int64_t file_size(const std::string& path) {
@@ -281,3 +274,7 @@ bool full_path(const std::string& path, std::string& result) {
     result += path;
     return true;
 }
+
+std::size_t path_limit() { return PATH_MAX - 1; }
+
+std::string path_key(const std::string& path) { return path; }

@@ -1,8 +1,8 @@
 // Files on Windows. Each call asks the fault seam first, at the same points
 // as on POSIX: open (open_for_reading, open_for_update, file_size,
 // path_exists, full_path), create, read, write (write_all,
-// copy_permissions), sync (sync_file, sync_directory_of), close, rename and
-// unlink.
+// copy_attributes), sync (sync_file, sync_outputs), close, rename and unlink
+// (remove_file, remove_if_unchanged).
 //
 // Files are opened with delete sharing, as POSIX files always are: a file
 // being read can be replaced by a rename, and an interrupted run can delete
@@ -15,7 +15,7 @@
 
 #include "platform/fault.h"
 #include "platform/files.h"
-#include "platform/temp_name.h"
+#include "platform/temp_file.h"
 
 namespace {
 
@@ -38,8 +38,22 @@ bool injected(fault_point point) {
 }
 
 void adopt(os_file& file, HANDLE handle) {
-    os_file old(std::move(file));
-    file.native = reinterpret_cast<std::intptr_t>(handle);
+    os_file taken;
+    taken.native = reinterpret_cast<std::intptr_t>(handle);
+    file = std::move(taken);
+}
+
+bool read_information(HANDLE handle, file_state& state) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(handle, &info)) return false;
+    state.identity = {info.dwVolumeSerialNumber,
+                      (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
+    state.size = static_cast<std::int64_t>(
+        (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
+    state.modified = static_cast<std::int64_t>(
+        (static_cast<std::uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+        info.ftLastWriteTime.dwLowDateTime);
+    return true;
 }
 
 // Opening a directory fails without FILE_FLAG_BACKUP_SEMANTICS; devices such
@@ -83,6 +97,15 @@ HANDLE create_unique(std::string& pattern) {
 }
 
 }  // namespace
+
+os_file& os_file::operator=(os_file&& other) noexcept {
+    if (this != &other) {
+        os_file old(std::move(*this));
+        native = other.native;
+        other.native = -1;
+    }
+    return *this;
+}
 
 os_file::~os_file() {
     if (native != -1) CloseHandle(handle_of(*this));
@@ -152,17 +175,21 @@ bool close_file(os_file& file) {
 }
 
 // Windows has no permission bits; the read-only attribute is what a file
-// carries of them, and the output gets it when the input has it. Access
-// lists are left as the output's directory gives them.
-bool copy_permissions(os_file& from, os_file& to) {
+// carries of them, and the output gets it when the input has it, with the
+// input's times. Owners and access lists are left as the output's directory
+// gives them.
+bool copy_attributes(os_file& from, os_file& to) {
     if (injected(fault_point::write)) return false;
-    BY_HANDLE_FILE_INFORMATION source;
-    if (!GetFileInformationByHandle(handle_of(from), &source)) return false;
-    if ((source.dwFileAttributes & FILE_ATTRIBUTE_READONLY) == 0) return true;
-    FILE_BASIC_INFO basic{};  // zero times: left as they are
-    if (!GetFileInformationByHandleEx(handle_of(to), FileBasicInfo, &basic, sizeof basic))
+    FILE_BASIC_INFO source{};
+    FILE_BASIC_INFO basic{};
+    if (!GetFileInformationByHandleEx(handle_of(from), FileBasicInfo, &source, sizeof source) ||
+        !GetFileInformationByHandleEx(handle_of(to), FileBasicInfo, &basic, sizeof basic))
         return false;
-    basic.FileAttributes |= FILE_ATTRIBUTE_READONLY;
+    basic.CreationTime = source.CreationTime;
+    basic.LastAccessTime = source.LastAccessTime;
+    basic.LastWriteTime = source.LastWriteTime;
+    basic.ChangeTime.QuadPart = 0;  // left as it is
+    basic.FileAttributes |= source.FileAttributes & FILE_ATTRIBUTE_READONLY;
     return SetFileInformationByHandle(handle_of(to), FileBasicInfo, &basic, sizeof basic) != 0;
 }
 
@@ -184,54 +211,62 @@ bool replace_file(const std::string& from, const std::string& to) {
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
-// Nothing to do: Windows cannot flush a directory, and replace_file already
-// waits until its rename is on the disk (MOVEFILE_WRITE_THROUGH).
-bool sync_directory_of(const std::string& /*path*/) {
-    return !injected(fault_point::sync);
-}
-
 bool remove_file(const std::string& path) {
     if (injected(fault_point::unlink)) return false;
     return DeleteFileA(path.c_str()) != 0;
 }
 
-bool identify_file(os_file& file, file_identity& identity) {
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(handle_of(file), &info)) return false;
-    identity = {info.dwVolumeSerialNumber,
-                (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
-    return true;
+bool read_state(os_file& file, file_state& state) {
+    return read_information(handle_of(file), state);
 }
 
-// Windows has no flush of a whole volume short of administrator rights: each
-// file is flushed on its own (its rename was written through already).
-bool sync_outputs(const std::vector<std::string>& paths) {
-    if (injected(fault_point::sync)) return false;
-    for (const std::string& path : paths) {
-        HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, SHARE_ALL, nullptr,
-                                    OPEN_EXISTING, 0, nullptr);
-        if (handle == INVALID_HANDLE_VALUE) return false;
-        const bool flushed = FlushFileBuffers(handle) != 0;
-        CloseHandle(handle);
-        if (!flushed) return false;
-    }
-    return true;
+bool name_identity(const std::string& path, file_identity& identity) {
+    HANDLE handle = CreateFileA(path.c_str(), 0, SHARE_ALL, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    file_state state;
+    const bool known = read_information(handle, state);
+    CloseHandle(handle);
+    identity = state.identity;
+    return known;
 }
 
-void remove_all_if_same(const std::vector<identified_path>& files) {
-    for (const identified_path& file : files) {
-        if (injected(fault_point::unlink)) continue;
-        os_file open_file;
-        HANDLE handle =
-            CreateFileA(file.path.c_str(), 0, SHARE_ALL, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (handle == INVALID_HANDLE_VALUE) continue;
-        adopt(open_file, handle);
-        file_identity current;
-        if (identify_file(open_file, current) && current.volume == file.identity.volume &&
-            current.index == file.identity.index) {
-            DeleteFileA(file.path.c_str());
-        }
+// Windows has no flush of a whole volume short of administrator rights, and
+// flushes a file only through a handle that may write: each output was
+// flushed by sync_before_close, and its rename written through.
+bool sync_outputs(const std::vector<std::string>& /*paths*/) {
+    return !injected(fault_point::sync);
+}
+
+bool sync_before_close(os_file& file) { return sync_file(file); }
+
+// The check and the delete go through one handle opened on the name itself:
+// the file deleted is the one checked.
+removal remove_if_unchanged(const std::string& path, const file_identity& name,
+                            const file_state& read) {
+    if (injected(fault_point::unlink)) return removal::failed;
+    HANDLE handle = CreateFileA(path.c_str(), DELETE | FILE_READ_ATTRIBUTES, SHARE_ALL, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return removal::gone;
+        return error == ERROR_ACCESS_DENIED ? removal::denied : removal::failed;
     }
+    os_file open_name;
+    adopt(open_name, handle);
+    file_state now;
+    if (!read_information(handle, now)) return removal::failed;
+    if (!(now.identity == name)) return removal::changed;
+    // Through a link, the file it leads to must be the one read, unchanged.
+    if (!(now.identity == read.identity)) {
+        os_file behind;
+        if (!open_for_reading(path, behind) || !read_state(behind, now)) return removal::changed;
+    }
+    if (!(now == read)) return removal::changed;
+    FILE_DISPOSITION_INFO dispose{TRUE};
+    if (SetFileInformationByHandle(handle, FileDispositionInfo, &dispose, sizeof dispose))
+        return removal::removed;
+    return GetLastError() == ERROR_ACCESS_DENIED ? removal::denied : removal::failed;
 }
 
 std::int64_t file_size(const std::string& path) {
@@ -274,4 +309,18 @@ bool full_path(const std::string& path, std::string& result) {
         }
         buffer.resize(length);  // too small: length is the size needed
     }
+}
+
+// The ANSI file calls refuse longer paths.
+std::size_t path_limit() { return MAX_PATH - 1; }
+
+// NTFS and FAT compare names without regard to case; ASCII letters are
+// folded here, which is what names of one run differ by in practice.
+std::string path_key(const std::string& path) {
+    std::string key = path;
+    for (char& c : key) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+        if (c == '/') c = '\\';
+    }
+    return key;
 }

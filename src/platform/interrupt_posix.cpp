@@ -4,16 +4,11 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 
 #include "platform/terminal.h"
 
 namespace {
-
-// Read by the handlers, so it must be a plain lock-free load there.
-std::atomic<const char*> partial_output{nullptr};
-static_assert(std::atomic<const char*>::is_always_lock_free);
 
 constexpr int ENDING_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
@@ -39,13 +34,13 @@ void raise_default(int sig) {
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, sig);
-    sigprocmask(SIG_UNBLOCK, &set, nullptr);
+    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
     raise(sig);
 }
 
 void on_ending_signal(int sig) {
     restore_terminal_mode();
-    if (const char* path = partial_output.load()) unlink(path);
+    remove_partial_outputs([](const char* path) { unlink(path); });
     raise_default(sig);
 }
 
@@ -74,19 +69,16 @@ void install_interrupt_cleanup() {
     install(SIGTSTP, on_stop_signal);
 }
 
-void track_partial_output(const char* temp_path) { partial_output.store(temp_path); }
-
-void forget_partial_output() { partial_output.store(nullptr); }
-
-// Blocking the ending signals on this thread defers them: a signal sent to
-// the process waits, pending, until they are unblocked (a thread started
-// meanwhile inherits the blocked mask, so it can never take the signal).
+// Blocking the signals on this thread defers them: a signal sent to the
+// process waits, pending, until they are unblocked. A thread started
+// meanwhile inherits the blocked mask and keeps it, so it never takes one.
 void hold_interrupts() {
     if (hold_depth++ > 0) return;
-    sigset_t ending;
-    sigemptyset(&ending);
-    for (int sig : ENDING_SIGNALS) sigaddset(&ending, sig);
-    pthread_sigmask(SIG_BLOCK, &ending, &mask_before_hold);
+    sigset_t held;
+    sigemptyset(&held);
+    for (int sig : ENDING_SIGNALS) sigaddset(&held, sig);
+    sigaddset(&held, SIGTSTP);
+    pthread_sigmask(SIG_BLOCK, &held, &mask_before_hold);
 }
 
 void release_interrupts() {

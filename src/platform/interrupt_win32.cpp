@@ -4,7 +4,6 @@
 // atomic, and a hold is a lock the handler takes too.
 #include <windows.h>
 
-#include <atomic>
 #include <mutex>
 
 #include "platform/interrupt.h"
@@ -12,7 +11,6 @@
 
 namespace {
 
-std::atomic<const char*> partial_output{nullptr};
 std::recursive_mutex holding;
 
 BOOL WINAPI on_console_event(DWORD /*event*/) {
@@ -20,7 +18,7 @@ BOOL WINAPI on_console_event(DWORD /*event*/) {
     restore_terminal_mode();
     // The temporary is open for writing, but with delete sharing: the delete
     // takes effect when the ending process closes it.
-    if (const char* path = partial_output.exchange(nullptr)) DeleteFileA(path);
+    remove_partial_outputs([](const char* path) { DeleteFileA(path); });
     return FALSE;  // not handled: the default handler ends the process
 }
 
@@ -28,14 +26,6 @@ BOOL WINAPI on_console_event(DWORD /*event*/) {
 
 void install_interrupt_cleanup() {
     SetConsoleCtrlHandler(on_console_event, TRUE);
-}
-
-void track_partial_output(const char* temp_path) {
-    partial_output = temp_path;
-}
-
-void forget_partial_output() {
-    partial_output = nullptr;
 }
 
 void hold_interrupts() { holding.lock(); }

@@ -54,29 +54,6 @@ scratch_directory::~scratch_directory() {
     remove_tree(path);
 }
 
-void write_file(const std::string& path, std::string_view bytes) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE) << path;
-    DWORD written = 0;
-    EXPECT_TRUE(WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
-    EXPECT_EQ(written, bytes.size());
-    CloseHandle(file);
-}
-
-std::string read_file(const std::string& path) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              0, nullptr);
-    EXPECT_NE(file, INVALID_HANDLE_VALUE) << path;
-    if (file == INVALID_HANDLE_VALUE) return {};
-    std::string bytes;
-    char block[4096];
-    DWORD got = 0;
-    while (ReadFile(file, block, sizeof block, &got, nullptr) && got > 0) bytes.append(block, got);
-    CloseHandle(file);
-    return bytes;
-}
-
 std::set<std::string> names_in(const std::string& directory) {
     std::set<std::string> names;
     WIN32_FIND_DATAA data;

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "support/scratch.h"
+
 // A new directory under the temporary directory, made the current directory
 // while it lives; removed afterwards, read-only files included.
 struct scratch_directory {
@@ -19,10 +21,8 @@ struct scratch_directory {
     scratch_directory& operator=(const scratch_directory&) = delete;
 };
 
-void write_file(const std::string& path, std::string_view bytes);
 // The names in directory, without "." and "..".
 std::set<std::string> names_in(const std::string& directory);
-std::string read_file(const std::string& path);
 void make_directory(const std::string& path);
 // Sets the attribute word (FILE_ATTRIBUTE_DIRECTORY is kept by the system).
 void set_attributes(const std::string& path, DWORD attributes);

@@ -1,6 +1,7 @@
 #include "support/tovik_run_posix.h"
 
 #include <gtest/gtest.h>
+#include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,60 +23,6 @@
 namespace fs = std::filesystem;
 
 namespace tovik_run {
-
-temp_dir::temp_dir() {
-    char pattern[] = "/tmp/tovik-robust-XXXXXX";
-    if (::mkdtemp(pattern) == nullptr) ADD_FAILURE() << "mkdtemp failed";
-    root = pattern;
-    ::chmod(root.c_str(), 0755);  // children that drop privileges work below it
-}
-
-temp_dir::~temp_dir() {
-    std::error_code ignored;
-    for (const auto& entry : fs::recursive_directory_iterator(root, ignored)) {
-        if (entry.is_directory(ignored))
-            fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add, ignored);
-    }
-    fs::remove_all(root, ignored);
-}
-
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-bool write_file(const std::string& path, std::string_view bytes, mode_t mode) {
-    std::error_code ignored;
-    fs::create_directories(fs::path(path).parent_path(), ignored);
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    return out.good() && ::chmod(path.c_str(), mode) == 0;
-}
-
-std::map<std::string, std::string> snapshot(const std::string& root) {
-    std::map<std::string, std::string> entries;
-    std::error_code ignored;
-    for (const auto& entry : fs::recursive_directory_iterator(root, ignored)) {
-        if (entry.is_directory(ignored)) continue;
-        entries[fs::relative(entry.path(), root).string()] =
-            entry.is_regular_file(ignored) ? read_file(entry.path().string()) : NOT_REGULAR;
-    }
-    return entries;
-}
-
-std::vector<std::string> temporaries(const std::string& root) {
-    std::vector<std::string> found;
-    std::error_code ignored;
-    for (const auto& entry : fs::recursive_directory_iterator(root, ignored)) {
-        if (entry.is_directory(ignored)) continue;
-        if (is_temporary_name(entry.path().filename().string())) {
-            found.push_back(fs::relative(entry.path(), root).string());
-        }
-    }
-    std::sort(found.begin(), found.end());  // in the order a snapshot lists them
-    return found;
-}
 
 namespace {
 
@@ -132,13 +79,35 @@ void run_driver_and_exit(const std::vector<std::string>& args) {
     std::exit(run_driver(static_cast<int>(words.size()), argv.data()));
 }
 
-bool start_binary(pty::session& run, const std::string& dir, const std::vector<std::string>& args) {
+bool start_binary(pty::session& run, const std::string& dir, const std::vector<std::string>& args,
+                  bool as_nobody) {
     std::vector<std::string> argv{TOVIK_BINARY};
     argv.insert(argv.end(), args.begin(), args.end());
     pty::child_options options;
     options.working_dir = dir;
     options.set_env.push_back({"PATH", "/usr/bin:/bin"});
-    return run.start(argv, options);
+    if (!as_nobody) return run.start(argv, options);
+    return run.start(
+        [&](int) {
+            std::vector<char*> words;
+            for (std::string& word : argv) words.push_back(word.data());
+            words.push_back(nullptr);
+            if (::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0)
+                ::execv(words[0], words.data());
+            return 127;
+        },
+        options);
+}
+
+finished_run run_binary(const std::string& dir, const std::vector<std::string>& args,
+                        const std::string& key, bool as_nobody) {
+    pty::session session;
+    if (!start_binary(session, dir, args, as_nobody)) {
+        ADD_FAILURE() << "cannot start tovik";
+        return {};
+    }
+    type_dialogue(session, key);
+    return finish(session, key.size());
 }
 
 namespace {

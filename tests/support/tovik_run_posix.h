@@ -13,32 +13,13 @@
 #include "support/console_text.h"
 #include "support/oracles.h"
 #include "support/pty_posix.h"
+#include "support/scratch.h"
 
 namespace tovik_run {
 
 using console_text::BANNER;
 using console_text::READY;
-
-// A fresh directory under /tmp, removed with everything in it.
-struct temp_dir {
-    std::string root;
-    temp_dir();
-    ~temp_dir();
-    temp_dir(const temp_dir&) = delete;
-    temp_dir& operator=(const temp_dir&) = delete;
-    std::string at(const std::string& relative) const { return root + "/" + relative; }
-};
-
-std::string read_file(const std::string& path);
-// Creates the directories on the way; false when the file cannot be written.
-bool write_file(const std::string& path, std::string_view bytes, mode_t mode = 0644);
-// Every entry below root that is not a directory, by path relative to root,
-// with its bytes (NOT_REGULAR for FIFOs and the like, never opened);
-// temporaries included, so leftovers show.
-inline const std::string NOT_REGULAR = "(not a regular file)";
-std::map<std::string, std::string> snapshot(const std::string& root);
-// Relative paths of the leftover temporaries ("*.tovik-XXXXXX") below root.
-std::vector<std::string> temporaries(const std::string& root);
+using temp_dir = scratch_dir;
 
 // The container of plain under passphrase and the plain text of a container,
 // from the key schedule and RC4 (each checked against vectors on its own).
@@ -54,8 +35,10 @@ std::string stripped(const std::string& path);
 // Runs tovik's driver with args (without the program word) and exits with
 // its status, as main does: for a forked child.
 [[noreturn]] void run_driver_and_exit(const std::vector<std::string>& args);
-// The real binary with args, in directory dir.
-bool start_binary(pty::session& run, const std::string& dir, const std::vector<std::string>& args);
+// The real binary with args, in directory dir; as the user nobody when
+// as_nobody (which only root can ask for).
+bool start_binary(pty::session& run, const std::string& dir, const std::vector<std::string>& args,
+                  bool as_nobody = false);
 
 // Types key at "Key:" and again at "Reenter Key:" when asked, then answer at
 // the ready prompt (nothing when answer is empty). false (with a test failure) when a prompt never
@@ -75,5 +58,9 @@ struct finished_run {
 };
 // Waits for the end of run; key_length is that of the key typed.
 finished_run finish(pty::session& run, std::size_t key_length);
+// The real binary with args in dir, key typed at its prompts and "y" at the
+// ready prompt: the whole run.
+finished_run run_binary(const std::string& dir, const std::vector<std::string>& args,
+                        const std::string& key, bool as_nobody = false);
 
 }  // namespace tovik_run

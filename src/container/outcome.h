@@ -1,4 +1,5 @@
-// Outcome codes of one target, turned into messages by report_outcome.
+// Outcome codes of one target: what the file transform and the driver's
+// checks return, and what report_outcome turns into a message.
 #pragma once
 
 inline constexpr int OUTCOME_ENCRYPTED = 0;
@@ -9,5 +10,6 @@ inline constexpr int OUTCOME_INPUT_FAILED = -3;
 inline constexpr int OUTCOME_OUTPUT_FAILED = -4;
 inline constexpr int OUTCOME_WRONG_KEY = -10;
 inline constexpr int OUTCOME_EMPTY_FILE = -100;
-// Left alone: its output name is another target of the same run.
+// Left alone: its output would replace another target of the run, or an
+// output the run has already written.
 inline constexpr int OUTCOME_OUTPUT_IS_TARGET = -101;

@@ -1,0 +1,161 @@
+#include "container/block_ring.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include "platform/interrupt.h"
+
+namespace {
+
+// The blocks every copy on this thread goes through, allocated by the first:
+// a run over many small files then takes no fresh memory for each.
+std::uint8_t* copy_blocks() {
+    thread_local const std::unique_ptr<std::uint8_t[]> blocks(
+        new std::uint8_t[COPY_BLOCKS * COPY_BLOCK]);
+    return blocks.get();
+}
+
+// Reads until the block is full or the input ends: bytes read, or -1.
+std::ptrdiff_t fill_block(os_file& from, std::uint8_t* block, std::size_t size) {
+    std::size_t filled = 0;
+    while (filled < size) {
+        const std::ptrdiff_t got = read_some(from, block + filled, size - filled);
+        if (got < 0) return -1;
+        if (got == 0) break;
+        filled += static_cast<std::size_t>(got);
+    }
+    return static_cast<std::ptrdiff_t>(filled);
+}
+
+// One block at a time on this thread: the way when there is no second
+// thread. blocks[0] holds a full block, ready to write.
+copy_status stream_serial(os_file& from, os_file& to, std::uint8_t* block, rc4_state& filter) {
+    std::size_t ready = COPY_BLOCK;
+    while (ready == COPY_BLOCK) {
+        if (!write_all(to, block, ready)) return copy_status::write_failed;
+        const std::ptrdiff_t got = fill_block(from, block, COPY_BLOCK);
+        if (got < 0) return copy_status::read_failed;
+        ready = static_cast<std::size_t>(got);
+        rc4_apply(block, ready, filter);
+    }
+    if (ready > 0 && !write_all(to, block, ready)) return copy_status::write_failed;
+    return copy_status::ok;
+}
+
+// The blocks of a long body and how far each stage has got, as counts of
+// blocks in file order: block n lives in slot n % COPY_BLOCKS.
+struct block_ring {
+    std::uint8_t* blocks;
+    std::size_t length[COPY_BLOCKS] = {};
+    std::uint64_t read = 0;      // filled from the input
+    std::uint64_t filtered = 0;  // passed through RC4
+    std::uint64_t written = 0;   // written to the output
+    bool input_ended = false;
+    copy_status failure = copy_status::ok;
+    std::mutex mutex;
+    std::condition_variable changed;
+
+    std::uint8_t* slot(std::uint64_t n) { return blocks + (n % COPY_BLOCKS) * COPY_BLOCK; }
+};
+
+// The I/O side: writes filtered blocks as they come and reads ahead into the
+// free slots, until every block read is written or a call fails. It makes
+// every file call of the copy, so the fault seam sees them in one order.
+void run_input_output(block_ring& ring, os_file& from, os_file& to) {
+    std::unique_lock lock(ring.mutex);
+    for (;;) {
+        ring.changed.wait(lock, [&] {
+            return ring.written < ring.filtered ||
+                   (!ring.input_ended && ring.read - ring.written < COPY_BLOCKS) ||
+                   (ring.input_ended && ring.written == ring.read);
+        });
+        if (ring.written < ring.filtered) {
+            const std::uint64_t n = ring.written;
+            lock.unlock();
+            const bool wrote = write_all(to, ring.slot(n), ring.length[n % COPY_BLOCKS]);
+            lock.lock();
+            if (!wrote) ring.failure = copy_status::write_failed;
+            else ++ring.written;
+        } else if (!ring.input_ended) {
+            const std::uint64_t n = ring.read;
+            lock.unlock();
+            const std::ptrdiff_t got = fill_block(from, ring.slot(n), COPY_BLOCK);
+            lock.lock();
+            if (got < 0) {
+                ring.failure = copy_status::read_failed;
+            } else {
+                ring.length[n % COPY_BLOCKS] = static_cast<std::size_t>(got);
+                if (got > 0) ++ring.read;
+                ring.input_ended = static_cast<std::size_t>(got) < COPY_BLOCK;
+            }
+        } else {
+            return;  // all written
+        }
+        ring.changed.notify_one();
+        if (ring.failure != copy_status::ok) return;
+    }
+}
+
+// The rest of a long body, blocks[0] being its first block, full and filtered.
+// RC4 alone takes about three times as long as reading and writing a block
+// from the page cache, so a second thread does the reads and writes while
+// this one runs the cipher: a large file then goes at nearly the cipher's
+// own speed. The blocks stay a few, so memory does not grow with the file.
+copy_status stream_rest(os_file& from, os_file& to, std::uint8_t* blocks, rc4_state& filter) {
+    advise_sequential(from);  // only worth its call for a long read
+    block_ring ring;
+    ring.blocks = blocks;
+    ring.length[0] = COPY_BLOCK;
+    ring.read = ring.filtered = 1;
+    std::thread input_output;
+    try {
+        const interrupts_held while_starting;
+        input_output = std::thread(run_input_output, std::ref(ring), std::ref(from), std::ref(to));
+    } catch (const std::system_error&) {
+        return stream_serial(from, to, blocks, filter);  // no thread to be had
+    }
+    std::unique_lock lock(ring.mutex);
+    for (;;) {
+        ring.changed.wait(lock, [&] {
+            return ring.filtered < ring.read || ring.input_ended || ring.failure != copy_status::ok;
+        });
+        if (ring.failure != copy_status::ok || ring.filtered == ring.read) break;
+        const std::uint64_t n = ring.filtered;
+        lock.unlock();
+        rc4_apply(ring.slot(n), ring.length[n % COPY_BLOCKS], filter);
+        lock.lock();
+        ++ring.filtered;
+        ring.changed.notify_one();
+    }
+    lock.unlock();
+    input_output.join();
+    return ring.failure;
+}
+
+}  // namespace
+
+copy_status stream_body(os_file& from, os_file& to, std::string_view lead,
+                        std::span<const std::uint8_t> carried, rc4_state& filter) {
+    // The first block is filled from the front: lead and carried bytes travel
+    // in the first write with the data. A body that fits in it is done here,
+    // on this thread; a longer one goes on in stream_rest.
+    std::uint8_t* const first = copy_blocks();
+    std::copy(lead.begin(), lead.end(), first);
+    std::copy(carried.begin(), carried.end(), first + lead.size());
+    const std::size_t body_start = lead.size();
+    std::size_t used = body_start + carried.size();
+    const std::ptrdiff_t got = fill_block(from, first + used, COPY_BLOCK - used);
+    if (got < 0) return copy_status::read_failed;
+    used += static_cast<std::size_t>(got);
+    rc4_apply(first + body_start, used - body_start, filter);
+    if (used == COPY_BLOCK) return stream_rest(from, to, first, filter);
+    // An empty body gives an empty file: the lead alone is never written.
+    if (used > body_start && !write_all(to, first, used)) return copy_status::write_failed;
+    return copy_status::ok;
+}
+

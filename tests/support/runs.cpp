@@ -1,0 +1,49 @@
+#include "support/runs.h"
+
+#include <cstring>
+
+#include "container/transform.h"
+
+void prepare_run(run_state& run, const std::string& passphrase, bool delete_input,
+                 const std::vector<std::string>& targets) {
+    std::strncpy(run.passphrase, passphrase.c_str(), sizeof run.passphrase - 1);
+    derive_key_material(run.passphrase, run.keys);
+    run.delete_input = delete_input;
+    for (const std::string& target : targets) run.add_target(target);
+}
+
+int transform_alone(std::string& path, const std::string& passphrase, bool delete_input) {
+    run_state run;
+    prepare_run(run, passphrase, delete_input, {path});
+    const int outcome = transform_file(path, run);
+    return run.finish() ? outcome : OUTCOME_DISK_WRITE;
+}
+
+copy_status run_container_operation(container_operation op, const std::string& source,
+                                    const std::string& destination,
+                                    const std::string& passphrase) {
+    key_material keys;
+    derive_key_material(passphrase.c_str(), keys);
+    rc4_state state;
+    rc4_setup(keys.cipher_key, sizeof keys.cipher_key, state);
+    os_file input;
+    header_bytes head;
+    temp_output output;
+    if (!open_for_reading(source, input) || !read_header(input, head)) return copy_status::read_failed;
+    if (!begin_output(destination, output)) return copy_status::write_failed;
+    copy_status status = copy_status::ok;
+    switch (op) {
+        case container_operation::wrap:
+            status = wrap_container(input, head, output.file, keys.header_text, state);
+            break;
+        case container_operation::unwrap:
+            status = unwrap_container(input, head, output.file, keys.header_text, state);
+            break;
+        case container_operation::skip:
+            status = copy_with_header(input, head, output.file, copy_kind::skip, nullptr, state);
+            break;
+    }
+    if (status != copy_status::ok) return status;
+    if (!close_file(output.file) || !finish_output(output, destination)) return copy_status::write_failed;
+    return status;
+}
