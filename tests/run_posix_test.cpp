@@ -1,11 +1,14 @@
 // How the targets of one run meet, through the real binary on a terminal:
 // outputs that would land on each other, links, and what "-d" deletes. After
 // every run, each "ok!" it printed is still true and no file's bytes are lost.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -169,4 +172,105 @@ TEST(OneRun, ARefusedDeleteIsNamed) {
     EXPECT_TRUE(run.status.exited && run.status.code == 1);
     EXPECT_EQ(read_file(dir.at("x")), "not yours to delete");
     EXPECT_EQ(read_file(dir.at("x.tvk")), container_of("not yours to delete", KEY));
+}
+
+// One key entry only when the head will be decrypted. A read-only container
+// at the head is taken as plain and could encrypt the files after it under a
+// typo: the key is asked twice, and a mismatch stops the run untouched.
+TEST(OneRun, AHeadThatMayEncryptAsksForTheKeyTwice) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to hand the files to another user";
+    temp_dir dir("/dev/shm");
+    write_file(dir.at("box/notes.tvk"), container_of("notes", KEY), 0444);
+    write_file(dir.at("box/b"), "plain b");  // listed first on a tmpfs: the head is notes.tvk
+    for (const char* path : {"box", "box/notes.tvk", "box/b"}) {
+        ASSERT_EQ(::chown(dir.at(path).c_str(), 65534, 65534), 0);
+    }
+    ASSERT_EQ(targets_in(dir.root, "box").front(), "box/notes.tvk");
+    const tree before = snapshot(dir.root);
+    pty::session session;
+    ASSERT_TRUE(start_binary(session, dir.root, {"box", "-d"}, true));
+    ASSERT_TRUE(session.wait_for_output(BANNER + "Key:"));
+    ASSERT_TRUE(session.send_when_reading(KEY + "x\r"));
+    ASSERT_TRUE(session.wait_for_output("\nReenter Key:"));
+    ASSERT_TRUE(session.send_when_reading(KEY + "\r"));
+    const pty::exit_status status = session.wait_exit();
+    EXPECT_EQ(session.transcript(), BANNER + "Key:" + std::string(KEY.size() + 1, '*') +
+                                        "\nReenter Key:" + std::string(KEY.size(), '*') +
+                                        "\nKey you type is incorrect\n");
+    EXPECT_TRUE(status.exited && status.code == 0);
+    EXPECT_TRUE(snapshot(dir.root) == before);
+}
+
+// What the walk cannot take is named where it is met, and the run goes on:
+// a directory that cannot be listed, a path longer than the system takes, a
+// temporary left by an interrupted run (kept as it is). A user's file that
+// merely looks like a temporary is a target like any other.
+TEST(OneRun, EveryFileIsAccountedFor) {
+    temp_dir dir;
+    write_file(dir.at("d/ok"), "ok");
+    write_file(dir.at("d/my.tovik-config"), "mine");
+    write_file(dir.at("d/x.tovik-partial-AbC123"), "half written");
+    write_file(dir.at("d/locked/f"), "out of reach");
+    ASSERT_EQ(::chmod(dir.at("d/locked").c_str(), 0), 0);
+    // A chain of directories deeper than a path can name, made step by step.
+    std::string deep = "d";
+    int fd = ::open(dir.at("d").c_str(), O_RDONLY | O_DIRECTORY);
+    while (deep.size() < PATH_MAX) {
+        const std::string name(200, 'n');
+        ASSERT_EQ(::mkdirat(fd, name.c_str(), 0755), 0);
+        const int next = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY);
+        ::close(fd);
+        fd = next;
+        deep += "/" + name;
+    }
+    const int leaf = ::openat(fd, "leaf", O_WRONLY | O_CREAT, 0644);
+    ASSERT_EQ(::write(leaf, "deep", 4), 4);
+    ::close(leaf);
+    ::close(fd);
+    ::chmod(dir.root.c_str(), 0777);
+    for (const auto& entry : fs::recursive_directory_iterator(dir.root)) {
+        ::lchown(entry.path().c_str(), 65534, 65534);
+    }
+
+    const finished_run run = run_binary(dir.root, {"d"}, KEY, ::geteuid() == 0);
+    std::string too_long_line;  // the first level whose files could not be named
+    for (std::string path = "d"; path.size() < deep.size();) {
+        path += "/" + std::string(200, 'n');
+        if (path.size() + 2 + 25 > PATH_MAX - 1) {
+            too_long_line = path + ": path too long\n";
+            break;
+        }
+    }
+    for (const std::string& line : {std::string("cannot read the directory d/locked\n"),
+                                    std::string("d/x.tovik-partial-AbC123: left by an interrupted run\n"),
+                                    too_long_line}) {
+        EXPECT_NE(run.before_dialogue.find(line), std::string::npos) << line << " in "
+                                                                     << run.before_dialogue;
+    }
+    EXPECT_EQ(std::count(run.before_dialogue.begin(), run.before_dialogue.end(), '\n'), 3);
+    EXPECT_NE(run.after_dialogue.find("d/my.tovik-config encrypting .....ok!\n"), std::string::npos);
+    EXPECT_NE(run.after_dialogue.find("d/ok encrypting .....ok!\n"), std::string::npos);
+    EXPECT_TRUE(run.after_dialogue.ends_with("\nfin\n"));
+    EXPECT_EQ(read_file(dir.at("d/x.tovik-partial-AbC123")), "half written");
+    EXPECT_EQ(read_file(dir.at("d/my.tovik-config.tvk")), container_of("mine", KEY));
+}
+
+// Root encrypting another user's file leaves the output to that user, with
+// the input's modification time.
+TEST(OneRun, TheOutputKeepsTheInputsOwnerAndTime) {
+    if (::geteuid() != 0) GTEST_SKIP() << "only root can give a file to another user";
+    temp_dir dir;
+    write_file(dir.at("theirs"), "their bytes", 0640);
+    ASSERT_EQ(::chown(dir.at("theirs").c_str(), 65534, 65534), 0);
+    const struct timespec times[2] = {{1500000000, 0}, {1500000000, 42}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, dir.at("theirs").c_str(), times, 0), 0);
+    const finished_run run = run_binary(dir.root, {"theirs", "-d"}, KEY);
+    EXPECT_EQ(run.after_dialogue, "\ntheirs encrypting .....ok!\n\nfin\n");
+    struct stat output {};
+    ASSERT_EQ(::stat(dir.at("theirs.tvk").c_str(), &output), 0);
+    EXPECT_EQ(output.st_uid, 65534u);
+    EXPECT_EQ(output.st_gid, 65534u);
+    EXPECT_EQ(output.st_mode & 07777, 0640u);
+    EXPECT_EQ(output.st_mtim.tv_sec, 1500000000);
+    EXPECT_EQ(output.st_mtim.tv_nsec, 42);
 }

@@ -1,9 +1,12 @@
 #include "collect/targets.h"
 
+#include <cstdio>
 #include <memory>
 #include <new>
 #include <utility>
 
+#include "container/container.h"
+#include "platform/files.h"
 #include "platform/temp_file.h"
 #include "platform/listing.h"
 
@@ -11,22 +14,43 @@ namespace {
 
 using open_listing = std::unique_ptr<listing, decltype(&listing_end)>;
 
+// Every file call on a target's output and its temporary must take the
+// path: the target's own path and this much more (".tvk" and the mark of a
+// temporary) must fit the platform's limit.
+constexpr std::size_t OUTPUT_ROOM = CONTAINER_SUFFIX.size() + TEMP_NAME_ROOM;
+
+bool too_long(const std::string& path, std::size_t more) {
+    return path.size() + more + OUTPUT_ROOM > path_limit();
+}
+
 // One level of the walk. A plain directory is entered the moment its entry
 // comes up, before the next entry of this level, so the walk is depth-first.
 // Each level keeps only a few strings on the stack: deep trees are fine.
+// What the walk cannot take is named where it is met.
 int collect_level(target_list* list, const std::string& pattern) {
     directory_entry entry;
     open_listing open(listing_start(pattern, entry), listing_end);
     if (!open) return -1;
     const std::string prefix = pattern_prefix(pattern);
     do {
-        // A temporary left behind by an interrupted run is never a target.
-        if (is_temporary_name(entry.name)) continue;
         std::string path = prefix + entry.name;
-        if (entry_descended(entry.name, entry.attributes)) {
-            collect_level(list, descent_pattern(path));  // a failing subdirectory adds nothing
+        // Maybe the only copy of a partly written output: never a target,
+        // never deleted.
+        if (is_temporary_name(entry.name)) {
+            std::printf("%s: left by an interrupted run\n", path.c_str());
+            continue;
         }
-        if (attribute_excluded(entry.attributes) == 0) push_target(list, std::move(path));
+        const bool descended = entry_descended(entry.name, entry.attributes);
+        const bool collected = attribute_excluded(entry.attributes) == 0;
+        if ((descended || collected) && too_long(path, descended ? 2 : 0)) {
+            std::printf("%s: path too long\n", path.c_str());
+            continue;
+        }
+        if (descended && collect_level(list, descent_pattern(path)) != 0) {
+            // A readable directory lists at least "." and "..".
+            std::printf("cannot read the directory %s\n", path.c_str());
+        }
+        if (collected) push_target(list, std::move(path));
     } while (listing_next(open.get(), entry));
     return 0;
 }

@@ -40,10 +40,13 @@ run_state::~run_state() {
 
 void run_state::add_target(const std::string& path) { targets_.emplace(path_key(path), path); }
 
-bool run_state::may_write(const std::string& target, const std::string& output) {
+bool run_state::would_write(const std::string& target, const std::string& output) const {
     const std::string key = path_key(output);
-    if (key != path_key(target) && targets_.contains(key)) return false;
-    return outputs_.insert(key).second;
+    return (key == path_key(target) || !targets_.contains(key)) && !outputs_.contains(key);
+}
+
+bool run_state::may_write(const std::string& target, const std::string& output) {
+    return would_write(target, output) && outputs_.insert(path_key(output)).second;
 }
 
 bool run_state::output_taken(const std::string& target, const std::string& output) {

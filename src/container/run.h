@@ -46,8 +46,9 @@ struct run_state {
     ~run_state();  // waits for deletions in progress; wipes the passphrases
 
     void add_target(const std::string& path);
-    // The one rule: may target write output? When it may, output counts as
-    // written from now on.
+    // The one rule: may target write output? would_write only asks;
+    // may_write also counts output as written from then on.
+    bool would_write(const std::string& target, const std::string& output) const;
     bool may_write(const std::string& target, const std::string& output);
     // Just before the rename: output already names a target of the run or an
     // output it wrote, under another spelling (a file system that ignores

@@ -36,15 +36,21 @@ bool read_key(char (&buffer)[PASSPHRASE_SIZE]) {
     return false;
 }
 
+// The head of the list is a container that the run will decrypt: then it
+// checks the passphrase against its header before anything is written, and
+// one entry is enough. Any other head (plain, not updatable and so taken as
+// plain, empty, left alone by the run's rule) may be encrypted first.
+bool head_is_decrypted(const run_state& run, const std::string& head) {
+    return probe_file_size(head) >= 1 && probe_container(head, CONTAINER_MAGIC) == 1 &&
+           run.would_write(head, output_name(head, true));
+}
+
 // The passphrase into run; the status to end with when the run must not go on.
-int ask_passphrase(run_state& run, const std::string& first_target) {
+int ask_passphrase(run_state& run, const std::string& head) {
     std::printf("Key:");
-    // A container (1) or a file that cannot be updated (-1) takes the key
-    // once; a plain file (0) is about to be encrypted, so the key is typed
-    // twice and must match.
-    if (probe_container(first_target, CONTAINER_MAGIC) != 0) {
-        return read_key(run.passphrase) ? RUN_GOES_ON : 1;
-    }
+    if (head_is_decrypted(run, head)) return read_key(run.passphrase) ? RUN_GOES_ON : 1;
+    // A passphrase that may encrypt is typed twice and must match: a typo
+    // would lock the file away under a key nobody knows.
     if (!read_key(run.passphrase)) return 1;
     std::printf("\nReenter Key:");
     if (!read_key(run.confirmation)) return 1;

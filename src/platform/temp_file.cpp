@@ -8,6 +8,7 @@ namespace {
 // so a user's "notes.tovik-config" is never taken for a leftover.
 constexpr std::string_view TEMP_MARK = ".tovik-partial-";
 constexpr std::string_view RANDOM_PART = "XXXXXX";
+static_assert(TEMP_MARK.size() + RANDOM_PART.size() == TEMP_NAME_ROOM);
 
 bool is_random_character(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');

@@ -18,6 +18,8 @@ std::string temp_name_pattern(const std::string& final_path, std::size_t name_li
                               std::string_view separators);
 // The name (without directory) has exactly the shape of a temporary.
 bool is_temporary_name(std::string_view name);
+// How much longer than its output's name a temporary's name is, at most.
+inline constexpr std::size_t TEMP_NAME_ROOM = 21;
 
 // An output being written under its temporary name. The destructor removes a
 // temporary that was not renamed into place, so every way out of a failed

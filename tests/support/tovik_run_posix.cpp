@@ -130,14 +130,17 @@ int wait_for_either(pty::session& run, const std::string& first, const std::stri
 }  // namespace
 
 bool type_dialogue(pty::session& run, const std::string& key, const std::string& answer) {
-    const std::string entry = BANNER + "Key:";
-    const std::string echo = entry + stars(key.size());
-    if (!run.wait_for_output(entry) || !run.send_when_reading(key + "\r") ||
-        !run.wait_for_output(echo)) {
+    // Collection may name what it cannot take between the banner and "Key:".
+    if (!run.wait_for_output(BANNER) || !run.wait_for_output("Key:", BANNER.size())) {
         ADD_FAILURE() << "no key entry in [" << run.transcript() << "]";
         return false;
     }
-    const int next = wait_for_either(run, "\nReenter Key:", READY, echo.size());
+    const std::string echo = "Key:" + stars(key.size());
+    if (!run.send_when_reading(key + "\r") || !run.wait_for_output(echo, BANNER.size())) {
+        ADD_FAILURE() << "no key entry in [" << run.transcript() << "]";
+        return false;
+    }
+    const int next = wait_for_either(run, "\nReenter Key:", READY, run.transcript().find(echo));
     if (next == 1 && (!run.send_when_reading(key + "\r") || !run.wait_for_output(READY))) {
         ADD_FAILURE() << "no second entry in [" << run.transcript() << "]";
         return false;
@@ -159,12 +162,17 @@ finished_run finish(pty::session& run, std::size_t key_length) {
     finished_run done;
     done.status = run.wait_exit();
     done.transcript = run.transcript();
+    // The lines collection printed before "Key:" belong to neither part.
+    const std::size_t key = done.transcript.find("Key:", BANNER.size());
+    if (!done.transcript.starts_with(BANNER) || key == std::string::npos) return done;
+    done.before_dialogue = done.transcript.substr(BANNER.size(), key - BANNER.size());
+    const std::string dialogue = done.transcript.substr(0, BANNER.size()) + done.transcript.substr(key);
     for (bool confirmed : {true, false}) {
         const std::string shown = dialogue_text(key_length, confirmed);
-        if (done.transcript.starts_with(shown)) {
+        if (dialogue.starts_with(shown)) {
             done.dialogue = true;
             done.confirmed = confirmed;
-            done.after_dialogue = done.transcript.substr(shown.size());
+            done.after_dialogue = dialogue.substr(shown.size());
             break;
         }
     }

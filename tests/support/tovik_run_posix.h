@@ -53,6 +53,7 @@ struct finished_run {
     std::string transcript;
     bool dialogue = false;   // the transcript begins with a whole dialogue
     bool confirmed = false;  // in which the key was asked twice
+    std::string before_dialogue;  // lines between the banner and "Key:"
     std::string after_dialogue;
     pty::exit_status status;
 };
