@@ -1,4 +1,4 @@
-#include "front/terminal_keys.h"
+#include "platform/terminal_keys.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "collect/wildcard.h"
+#include "platform/wildcard.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // Directory enumeration on POSIX. The system matches no wildcards, so the
-// program does (collect/wildcard.h), and file types are mapped onto the
+// program does (platform/wildcard.h), and file types are mapped onto the
 // attribute word that collection judges:
 //   regular file        archive, plus read-only without the owner's write bit
 //   directory           directory
@@ -17,7 +17,7 @@
 #include <memory>
 #include <vector>
 
-#include "collect/wildcard.h"
+#include "platform/wildcard.h"
 #include "platform/fault.h"
 #include "platform/listing.h"
 

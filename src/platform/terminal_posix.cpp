@@ -12,7 +12,7 @@
 #include <cstring>
 
 #include "cipher/wipe.h"
-#include "front/terminal_keys.h"
+#include "platform/terminal_keys.h"
 
 namespace {
 

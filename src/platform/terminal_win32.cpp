@@ -6,7 +6,7 @@
 #include <atomic>
 #include <cstdio>
 
-#include "front/key_tables.h"
+#include "platform/key_tables.h"
 #include "platform/terminal.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "front/key_tables.h"
+#include "platform/key_tables.h"
 
 namespace {
 

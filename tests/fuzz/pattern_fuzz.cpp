@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "collect/wildcard.h"
+#include "platform/wildcard.h"
 #include "platform/listing.h"
 
 namespace {

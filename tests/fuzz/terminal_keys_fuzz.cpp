@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "front/terminal_keys.h"
+#include "platform/terminal_keys.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "front/key_tables.h"
+#include "platform/key_tables.h"
 
 #include <iterator>
 

@@ -1,8 +1,8 @@
-#include "front/terminal_keys.h"
+#include "platform/terminal_keys.h"
 
 #include <cstdint>
 
-#include "front/key_tables.h"
+#include "platform/key_tables.h"
 
 namespace {
 
