@@ -10,21 +10,46 @@ namespace {
 // Every pad is a prefix of this: one 1 bit, then zeros.
 constexpr std::uint8_t md5_pad[64] = {0x80};
 
-constexpr std::uint32_t f(std::uint32_t x, std::uint32_t y, std::uint32_t z) {
-    return (x & y) | (~x & z);
-}
-constexpr std::uint32_t g(std::uint32_t x, std::uint32_t y, std::uint32_t z) {
-    return (x & z) | (y & ~z);
-}
-constexpr std::uint32_t h(std::uint32_t x, std::uint32_t y, std::uint32_t z) {
-    return x ^ y ^ z;
-}
-constexpr std::uint32_t i(std::uint32_t x, std::uint32_t y, std::uint32_t z) {
-    return y ^ (x | ~z);
-}
+// The additive constants: floor(2^32 * abs(sin(k + 1))), k = 0..63.
+constexpr std::uint32_t SINES[64] = {
+    0xd76aa478, 0xe8c7b756, 0x242070db, 0xc1bdceee, 0xf57c0faf, 0x4787c62a, 0xa8304613, 0xfd469501,
+    0x698098d8, 0x8b44f7af, 0xffff5bb1, 0x895cd7be, 0x6b901122, 0xfd987193, 0xa679438e, 0x49b40821,
+    0xf61e2562, 0xc040b340, 0x265e5a51, 0xe9b6c7aa, 0xd62f105d, 0x02441453, 0xd8a1e681, 0xe7d3fbc8,
+    0x21e1cde6, 0xc33707d6, 0xf4d50d87, 0x455a14ed, 0xa9e3e905, 0xfcefa3f8, 0x676f02d9, 0x8d2a4c8a,
+    0xfffa3942, 0x8771f681, 0x6d9d6122, 0xfde5380c, 0xa4beea44, 0x4bdecfa9, 0xf6bb4b60, 0xbebfbc70,
+    0x289b7ec6, 0xeaa127fa, 0xd4ef3085, 0x04881d05, 0xd9d4d039, 0xe6db99e5, 0x1fa27cf8, 0xc4ac5665,
+    0xf4292244, 0x432aff97, 0xab9423a7, 0xfc93a039, 0x655b59c3, 0x8f0ccc92, 0xffeff47d, 0x85845dd1,
+    0x6fa87e4f, 0xfe2ce6e0, 0xa3014314, 0x4e0811a1, 0xf7537e82, 0xbd3af235, 0x2ad7d2bb, 0xeb86d391,
+};
+// The rotation of each step, by round and by step within a group of four.
+constexpr int SHIFTS[4][4] = {{7, 12, 17, 22}, {5, 9, 14, 20}, {4, 11, 16, 23}, {6, 10, 15, 21}};
 
-// a = b + ((a + fn(b, c, d) + word + t) <<< s)
-#define MD5_STEP(fn, a, b, c, d, word, s, t) a = b + std::rotl(a + fn(b, c, d) + (word) + (t), s)
+// The compression of one 64-byte block, already assembled into 16 words:
+// four rounds of sixteen steps, each with its own function and word order.
+void md5_block(std::uint32_t state[4], const std::uint32_t x[16]) {
+    std::uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
+    for (int step = 0; step < 64; ++step) {
+        const int round = step / 16;
+        std::uint32_t mixed;
+        int word;
+        switch (round) {
+            case 0: mixed = (b & c) | (~b & d); word = step; break;
+            case 1: mixed = (b & d) | (c & ~d); word = (5 * step + 1) % 16; break;
+            case 2: mixed = b ^ c ^ d; word = (3 * step + 5) % 16; break;
+            default: mixed = c ^ (b | ~d); word = (7 * step) % 16; break;
+        }
+        const std::uint32_t rotated =
+            b + std::rotl(a + mixed + x[word] + SINES[step], SHIFTS[round][step % 4]);
+        a = d;
+        d = c;
+        c = b;
+        b = rotated;
+    }
+    state[0] += a;
+    state[1] += b;
+    state[2] += c;
+    state[3] += d;
+}
 
 void load_words(const std::uint8_t* bytes, std::uint32_t* words, int count) {
     for (int k = 0; k < count; ++k, bytes += 4) {
@@ -89,85 +114,6 @@ void md5_finish(md5_context& context) {
         }
     }
 }
-
-void md5_block(std::uint32_t state[4], const std::uint32_t x[16]) {
-    std::uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
-
-    MD5_STEP(f, a, b, c, d, x[0], 7, 0xd76aa478);
-    MD5_STEP(f, d, a, b, c, x[1], 12, 0xe8c7b756);
-    MD5_STEP(f, c, d, a, b, x[2], 17, 0x242070db);
-    MD5_STEP(f, b, c, d, a, x[3], 22, 0xc1bdceee);
-    MD5_STEP(f, a, b, c, d, x[4], 7, 0xf57c0faf);
-    MD5_STEP(f, d, a, b, c, x[5], 12, 0x4787c62a);
-    MD5_STEP(f, c, d, a, b, x[6], 17, 0xa8304613);
-    MD5_STEP(f, b, c, d, a, x[7], 22, 0xfd469501);
-    MD5_STEP(f, a, b, c, d, x[8], 7, 0x698098d8);
-    MD5_STEP(f, d, a, b, c, x[9], 12, 0x8b44f7af);
-    MD5_STEP(f, c, d, a, b, x[10], 17, 0xffff5bb1);
-    MD5_STEP(f, b, c, d, a, x[11], 22, 0x895cd7be);
-    MD5_STEP(f, a, b, c, d, x[12], 7, 0x6b901122);
-    MD5_STEP(f, d, a, b, c, x[13], 12, 0xfd987193);
-    MD5_STEP(f, c, d, a, b, x[14], 17, 0xa679438e);
-    MD5_STEP(f, b, c, d, a, x[15], 22, 0x49b40821);
-
-    MD5_STEP(g, a, b, c, d, x[1], 5, 0xf61e2562);
-    MD5_STEP(g, d, a, b, c, x[6], 9, 0xc040b340);
-    MD5_STEP(g, c, d, a, b, x[11], 14, 0x265e5a51);
-    MD5_STEP(g, b, c, d, a, x[0], 20, 0xe9b6c7aa);
-    MD5_STEP(g, a, b, c, d, x[5], 5, 0xd62f105d);
-    MD5_STEP(g, d, a, b, c, x[10], 9, 0x02441453);
-    MD5_STEP(g, c, d, a, b, x[15], 14, 0xd8a1e681);
-    MD5_STEP(g, b, c, d, a, x[4], 20, 0xe7d3fbc8);
-    MD5_STEP(g, a, b, c, d, x[9], 5, 0x21e1cde6);
-    MD5_STEP(g, d, a, b, c, x[14], 9, 0xc33707d6);
-    MD5_STEP(g, c, d, a, b, x[3], 14, 0xf4d50d87);
-    MD5_STEP(g, b, c, d, a, x[8], 20, 0x455a14ed);
-    MD5_STEP(g, a, b, c, d, x[13], 5, 0xa9e3e905);
-    MD5_STEP(g, d, a, b, c, x[2], 9, 0xfcefa3f8);
-    MD5_STEP(g, c, d, a, b, x[7], 14, 0x676f02d9);
-    MD5_STEP(g, b, c, d, a, x[12], 20, 0x8d2a4c8a);
-
-    MD5_STEP(h, a, b, c, d, x[5], 4, 0xfffa3942);
-    MD5_STEP(h, d, a, b, c, x[8], 11, 0x8771f681);
-    MD5_STEP(h, c, d, a, b, x[11], 16, 0x6d9d6122);
-    MD5_STEP(h, b, c, d, a, x[14], 23, 0xfde5380c);
-    MD5_STEP(h, a, b, c, d, x[1], 4, 0xa4beea44);
-    MD5_STEP(h, d, a, b, c, x[4], 11, 0x4bdecfa9);
-    MD5_STEP(h, c, d, a, b, x[7], 16, 0xf6bb4b60);
-    MD5_STEP(h, b, c, d, a, x[10], 23, 0xbebfbc70);
-    MD5_STEP(h, a, b, c, d, x[13], 4, 0x289b7ec6);
-    MD5_STEP(h, d, a, b, c, x[0], 11, 0xeaa127fa);
-    MD5_STEP(h, c, d, a, b, x[3], 16, 0xd4ef3085);
-    MD5_STEP(h, b, c, d, a, x[6], 23, 0x04881d05);
-    MD5_STEP(h, a, b, c, d, x[9], 4, 0xd9d4d039);
-    MD5_STEP(h, d, a, b, c, x[12], 11, 0xe6db99e5);
-    MD5_STEP(h, c, d, a, b, x[15], 16, 0x1fa27cf8);
-    MD5_STEP(h, b, c, d, a, x[2], 23, 0xc4ac5665);
-
-    MD5_STEP(i, a, b, c, d, x[0], 6, 0xf4292244);
-    MD5_STEP(i, d, a, b, c, x[7], 10, 0x432aff97);
-    MD5_STEP(i, c, d, a, b, x[14], 15, 0xab9423a7);
-    MD5_STEP(i, b, c, d, a, x[5], 21, 0xfc93a039);
-    MD5_STEP(i, a, b, c, d, x[12], 6, 0x655b59c3);
-    MD5_STEP(i, d, a, b, c, x[3], 10, 0x8f0ccc92);
-    MD5_STEP(i, c, d, a, b, x[10], 15, 0xffeff47d);
-    MD5_STEP(i, b, c, d, a, x[1], 21, 0x85845dd1);
-    MD5_STEP(i, a, b, c, d, x[8], 6, 0x6fa87e4f);
-    MD5_STEP(i, d, a, b, c, x[15], 10, 0xfe2ce6e0);
-    MD5_STEP(i, c, d, a, b, x[6], 15, 0xa3014314);
-    MD5_STEP(i, b, c, d, a, x[13], 21, 0x4e0811a1);
-    MD5_STEP(i, a, b, c, d, x[4], 6, 0xf7537e82);
-    MD5_STEP(i, d, a, b, c, x[11], 10, 0xbd3af235);
-    MD5_STEP(i, c, d, a, b, x[2], 15, 0x2ad7d2bb);
-    MD5_STEP(i, b, c, d, a, x[9], 21, 0xeb86d391);
-
-    state[0] += a;
-    state[1] += b;
-    state[2] += c;
-    state[3] += d;
-}
-
-#undef MD5_STEP
 
 void md5_hex(char destination[33], const char* text) {
     // The digest is complete before the first byte of destination is written,

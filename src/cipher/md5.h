@@ -13,8 +13,6 @@ struct md5_context {
 void md5_start(md5_context& context);
 void md5_add(md5_context& context, const void* input, std::uint32_t length);
 void md5_finish(md5_context& context);
-// The compression of one 64-byte block, already assembled into 16 words.
-void md5_block(std::uint32_t state[4], const std::uint32_t words[16]);
 
 // Writes the 32 lower-case hex digits of the digest of the NUL-terminated
 // text, and a NUL: 33 bytes in all.
