@@ -1,6 +1,7 @@
 #include "platform/fault.h"
 
 #include <atomic>
+#include <cerrno>
 
 namespace {
 
@@ -36,13 +37,13 @@ void fault_clear() {
 
 int fault_calls(fault_point point) { return slots[static_cast<int>(point)].calls; }
 
-bool fault_fires(fault_point point, int* error) {
+bool fault_injected(fault_point point) {
     fault_slot& slot = slots[static_cast<int>(point)];
     if (slot.hook) slot.hook();
     const int call = ++slot.calls;
     int armed = call;
     // Exactly one call fires, whichever thread makes it.
     if (!slot.fail_at.compare_exchange_strong(armed, 0)) return false;
-    *error = slot.error;
+    errno = slot.error;
     return true;
 }

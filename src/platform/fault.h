@@ -18,5 +18,5 @@ void fault_clear();
 // Number of calls of point since the last fault_clear.
 int fault_calls(fault_point point);
 // Called by the platform layer before each operation: true when this call
-// must fail; *error then holds the error to report.
-bool fault_fires(fault_point point, int* error);
+// must fail; errno then holds the error to report.
+bool fault_injected(fault_point point);

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 // An open file. Closing happens in the destructor if close_file was not
@@ -16,10 +17,15 @@
 struct os_file {
     std::intptr_t native = -1;  // fd on POSIX, HANDLE on Windows
     os_file() = default;
+    explicit os_file(std::intptr_t handle) : native(handle) {}
     os_file(const os_file&) = delete;
     os_file& operator=(const os_file&) = delete;
     os_file(os_file&& other) noexcept : native(other.native) { other.native = -1; }
-    os_file& operator=(os_file&& other) noexcept;
+    // The file held before is closed with other.
+    os_file& operator=(os_file&& other) noexcept {
+        std::swap(native, other.native);
+        return *this;
+    }
     ~os_file();
     bool is_open() const { return native != -1; }
 };

@@ -24,24 +24,10 @@ int descriptor(const os_file& file) {
     return static_cast<int>(file.native);
 }
 
-// True when the seam says this call fails; errno then holds its error.
-bool injected(fault_point point) {
-    int error = 0;
-    if (!fault_fires(point, &error)) return false;
-    errno = error;
-    return true;
-}
-
-void adopt(os_file& file, int fd) {
-    os_file taken;
-    taken.native = fd;
-    file = std::move(taken);
-}
-
 // O_NONBLOCK keeps the open itself from waiting on a FIFO or device; it does
 // nothing for the regular files that are kept.
 bool open_regular(const std::string& path, int access, os_file& file) {
-    if (injected(fault_point::open)) return false;
+    if (fault_injected(fault_point::open)) return false;
     int fd;
     do {
         fd = ::open(path.c_str(), access | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
@@ -54,7 +40,7 @@ bool open_regular(const std::string& path, int access, os_file& file) {
         errno = EINVAL;
         return false;
     }
-    adopt(file, fd);
+    file = os_file(fd);
     return true;
 }
 
@@ -70,15 +56,6 @@ file_state state_of(const struct stat& status) {
 
 }  // namespace
 
-os_file& os_file::operator=(os_file&& other) noexcept {
-    if (this != &other) {
-        os_file old(std::move(*this));
-        native = other.native;
-        other.native = -1;
-    }
-    return *this;
-}
-
 os_file::~os_file() {
     if (native != -1) ::close(descriptor(*this));
 }
@@ -92,7 +69,7 @@ bool open_for_update(const std::string& path, os_file& file) {
 }
 
 bool create_temp_beside(const std::string& final_path, os_file& file, std::string& temp_path) {
-    if (injected(fault_point::create)) return false;
+    if (fault_injected(fault_point::create)) return false;
     // mkostemp creates exclusively with mode 0600. When the long form is
     // refused for its length (a file system with a shorter limit), the short
     // form is tried.
@@ -103,13 +80,13 @@ bool create_temp_beside(const std::string& final_path, os_file& file, std::strin
         fd = ::mkostemp(pattern.data(), O_CLOEXEC);
     }
     if (fd < 0) return false;
-    adopt(file, fd);
+    file = os_file(fd);
     temp_path = std::move(pattern);
     return true;
 }
 
 std::ptrdiff_t read_some(os_file& file, void* buffer, std::size_t size) {
-    if (injected(fault_point::read)) return -1;
+    if (fault_injected(fault_point::read)) return -1;
     ssize_t got;
     do {
         got = ::read(descriptor(file), buffer, size);
@@ -118,7 +95,7 @@ std::ptrdiff_t read_some(os_file& file, void* buffer, std::size_t size) {
 }
 
 bool write_all(os_file& file, const void* data, std::size_t size) {
-    if (injected(fault_point::write)) return false;
+    if (fault_injected(fault_point::write)) return false;
     const char* next = static_cast<const char*>(data);
     while (size > 0) {
         const ssize_t put = ::write(descriptor(file), next, size);
@@ -135,7 +112,7 @@ bool write_all(os_file& file, const void* data, std::size_t size) {
 }
 
 bool sync_file(os_file& file) {
-    if (injected(fault_point::sync)) return false;
+    if (fault_injected(fault_point::sync)) return false;
     int result;
     do {
         result = ::fsync(descriptor(file));
@@ -146,7 +123,7 @@ bool sync_file(os_file& file) {
 bool close_file(os_file& file) {
     const int fd = descriptor(file);
     file.native = -1;
-    if (injected(fault_point::close)) {
+    if (fault_injected(fault_point::close)) {
         const int error = errno;
         ::close(fd);  // the descriptor is released all the same
         errno = error;
@@ -158,7 +135,7 @@ bool close_file(os_file& file) {
 }
 
 bool copy_attributes(os_file& from, os_file& to) {
-    if (injected(fault_point::write)) return false;
+    if (fault_injected(fault_point::write)) return false;
     struct stat status;
     if (::fstat(descriptor(from), &status) != 0) return false;
     // The owner and group only where this process may give them (as root);
@@ -179,12 +156,12 @@ void advise_sequential(os_file& file) {
 }
 
 bool replace_file(const std::string& from, const std::string& to) {
-    if (injected(fault_point::rename)) return false;
+    if (fault_injected(fault_point::rename)) return false;
     return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
 bool remove_file(const std::string& path) {
-    if (injected(fault_point::unlink)) return false;
+    if (fault_injected(fault_point::unlink)) return false;
     return ::unlink(path.c_str()) == 0;
 }
 
@@ -203,7 +180,7 @@ bool name_identity(const std::string& path, file_identity& identity) {
 }
 
 bool sync_outputs(const std::vector<std::string>& paths) {
-    if (injected(fault_point::sync)) return false;
+    if (fault_injected(fault_point::sync)) return false;
     std::vector<dev_t> synced;
     for (const std::string& path : paths) {
         struct stat status;
@@ -227,7 +204,7 @@ bool sync_before_close(os_file& /*file*/) { return true; }
 
 removal remove_if_unchanged(const std::string& path, const file_identity& name,
                             const file_state& read) {
-    if (injected(fault_point::unlink)) return removal::failed;
+    if (fault_injected(fault_point::unlink)) return removal::failed;
     struct stat status;
     if (::lstat(path.c_str(), &status) != 0) return errno == ENOENT ? removal::gone : removal::failed;
     if (!(identity_of(status) == name)) return removal::changed;
@@ -240,7 +217,7 @@ removal remove_if_unchanged(const std::string& path, const file_identity& name,
 }
 
 std::int64_t file_size(const std::string& path) {
-    if (injected(fault_point::open)) return -1;
+    if (fault_injected(fault_point::open)) return -1;
     // stat first, so FIFOs and devices are never opened at all.
     struct stat status;
     if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return -1;
@@ -251,13 +228,13 @@ std::int64_t file_size(const std::string& path) {
 }
 
 bool path_exists(const std::string& path) {
-    if (injected(fault_point::open)) return false;
+    if (fault_injected(fault_point::open)) return false;
     struct stat status;
     return ::stat(path.c_str(), &status) == 0;
 }
 
 bool full_path(const std::string& path, std::string& result) {
-    if (injected(fault_point::open)) return false;
+    if (fault_injected(fault_point::open)) return false;
     if (path.empty()) return false;
     if (path.front() == '/') {
         result = path;

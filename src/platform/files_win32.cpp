@@ -29,20 +29,6 @@ HANDLE handle_of(const os_file& file) {
     return reinterpret_cast<HANDLE>(file.native);
 }
 
-// True when the seam says this call fails; errno then holds its error.
-bool injected(fault_point point) {
-    int error = 0;
-    if (!fault_fires(point, &error)) return false;
-    errno = error;
-    return true;
-}
-
-void adopt(os_file& file, HANDLE handle) {
-    os_file taken;
-    taken.native = reinterpret_cast<std::intptr_t>(handle);
-    file = std::move(taken);
-}
-
 bool read_information(HANDLE handle, file_state& state) {
     BY_HANDLE_FILE_INFORMATION info;
     if (!GetFileInformationByHandle(handle, &info)) return false;
@@ -59,7 +45,7 @@ bool read_information(HANDLE handle, file_state& state) {
 // Opening a directory fails without FILE_FLAG_BACKUP_SEMANTICS; devices such
 // as "CON" or "NUL" open without waiting and are refused by their type.
 bool open_regular(const std::string& path, DWORD access, DWORD flags, os_file& file) {
-    if (injected(fault_point::open)) return false;
+    if (fault_injected(fault_point::open)) return false;
     HANDLE handle =
         CreateFileA(path.c_str(), access, SHARE_ALL, nullptr, OPEN_EXISTING, flags, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return false;
@@ -67,7 +53,7 @@ bool open_regular(const std::string& path, DWORD access, DWORD flags, os_file& f
         CloseHandle(handle);
         return false;
     }
-    adopt(file, handle);
+    file = os_file(reinterpret_cast<std::intptr_t>(handle));
     return true;
 }
 
@@ -98,15 +84,6 @@ HANDLE create_unique(std::string& pattern) {
 
 }  // namespace
 
-os_file& os_file::operator=(os_file&& other) noexcept {
-    if (this != &other) {
-        os_file old(std::move(*this));
-        native = other.native;
-        other.native = -1;
-    }
-    return *this;
-}
-
 os_file::~os_file() {
     if (native != -1) CloseHandle(handle_of(*this));
 }
@@ -121,7 +98,7 @@ bool open_for_update(const std::string& path, os_file& file) {
 }
 
 bool create_temp_beside(const std::string& final_path, os_file& file, std::string& temp_path) {
-    if (injected(fault_point::create)) return false;
+    if (fault_injected(fault_point::create)) return false;
     std::string pattern = temp_name_pattern(final_path, NAME_LIMIT, "/\\:");
     HANDLE handle = create_unique(pattern);
     if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILENAME_EXCED_RANGE) {
@@ -129,13 +106,13 @@ bool create_temp_beside(const std::string& final_path, os_file& file, std::strin
         handle = create_unique(pattern);
     }
     if (handle == INVALID_HANDLE_VALUE) return false;
-    adopt(file, handle);
+    file = os_file(reinterpret_cast<std::intptr_t>(handle));
     temp_path = std::move(pattern);
     return true;
 }
 
 std::ptrdiff_t read_some(os_file& file, void* buffer, std::size_t size) {
-    if (injected(fault_point::read)) return -1;
+    if (fault_injected(fault_point::read)) return -1;
     DWORD got = 0;
     const DWORD wanted = static_cast<DWORD>(std::min(size, LARGEST_TRANSFER));
     if (!ReadFile(handle_of(file), buffer, wanted, &got, nullptr)) return -1;
@@ -143,7 +120,7 @@ std::ptrdiff_t read_some(os_file& file, void* buffer, std::size_t size) {
 }
 
 bool write_all(os_file& file, const void* data, std::size_t size) {
-    if (injected(fault_point::write)) return false;
+    if (fault_injected(fault_point::write)) return false;
     const char* next = static_cast<const char*>(data);
     while (size > 0) {
         DWORD put = 0;
@@ -160,14 +137,14 @@ bool write_all(os_file& file, const void* data, std::size_t size) {
 }
 
 bool sync_file(os_file& file) {
-    if (injected(fault_point::sync)) return false;
+    if (fault_injected(fault_point::sync)) return false;
     return FlushFileBuffers(handle_of(file)) != 0;
 }
 
 bool close_file(os_file& file) {
     HANDLE handle = handle_of(file);
     file.native = -1;
-    if (injected(fault_point::close)) {
+    if (fault_injected(fault_point::close)) {
         CloseHandle(handle);  // released all the same
         return false;
     }
@@ -179,7 +156,7 @@ bool close_file(os_file& file) {
 // input's times. Owners and access lists are left as the output's directory
 // gives them.
 bool copy_attributes(os_file& from, os_file& to) {
-    if (injected(fault_point::write)) return false;
+    if (fault_injected(fault_point::write)) return false;
     FILE_BASIC_INFO source{};
     FILE_BASIC_INFO basic{};
     if (!GetFileInformationByHandleEx(handle_of(from), FileBasicInfo, &source, sizeof source) ||
@@ -198,7 +175,7 @@ bool copy_attributes(os_file& from, os_file& to) {
 void advise_sequential(os_file& /*file*/) {}
 
 bool replace_file(const std::string& from, const std::string& to) {
-    if (injected(fault_point::rename)) return false;
+    if (fault_injected(fault_point::rename)) return false;
     // Windows refuses to replace a read-only file; wine would replace it, so
     // the rule is applied here for both.
     const DWORD existing = GetFileAttributesA(to.c_str());
@@ -212,7 +189,7 @@ bool replace_file(const std::string& from, const std::string& to) {
 }
 
 bool remove_file(const std::string& path) {
-    if (injected(fault_point::unlink)) return false;
+    if (fault_injected(fault_point::unlink)) return false;
     return DeleteFileA(path.c_str()) != 0;
 }
 
@@ -235,7 +212,7 @@ bool name_identity(const std::string& path, file_identity& identity) {
 // flushes a file only through a handle that may write: each output was
 // flushed by sync_before_close, and its rename written through.
 bool sync_outputs(const std::vector<std::string>& /*paths*/) {
-    return !injected(fault_point::sync);
+    return !fault_injected(fault_point::sync);
 }
 
 bool sync_before_close(os_file& file) { return sync_file(file); }
@@ -244,7 +221,7 @@ bool sync_before_close(os_file& file) { return sync_file(file); }
 // the file deleted is the one checked.
 removal remove_if_unchanged(const std::string& path, const file_identity& name,
                             const file_state& read) {
-    if (injected(fault_point::unlink)) return removal::failed;
+    if (fault_injected(fault_point::unlink)) return removal::failed;
     HANDLE handle = CreateFileA(path.c_str(), DELETE | FILE_READ_ATTRIBUTES, SHARE_ALL, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
@@ -253,7 +230,7 @@ removal remove_if_unchanged(const std::string& path, const file_identity& name,
         return error == ERROR_ACCESS_DENIED ? removal::denied : removal::failed;
     }
     os_file open_name;
-    adopt(open_name, handle);
+    open_name = os_file(reinterpret_cast<std::intptr_t>(handle));
     file_state now;
     if (!read_information(handle, now)) return removal::failed;
     if (!(now.identity == name)) return removal::changed;
@@ -270,7 +247,7 @@ removal remove_if_unchanged(const std::string& path, const file_identity& name,
 }
 
 std::int64_t file_size(const std::string& path) {
-    if (injected(fault_point::open)) return -1;
+    if (fault_injected(fault_point::open)) return -1;
     // Attributes first: directories and devices are never opened.
     const DWORD attributes = GetFileAttributesA(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES ||
@@ -287,7 +264,7 @@ std::int64_t file_size(const std::string& path) {
 }
 
 bool path_exists(const std::string& path) {
-    if (injected(fault_point::open)) return false;
+    if (fault_injected(fault_point::open)) return false;
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
@@ -295,7 +272,7 @@ bool path_exists(const std::string& path) {
 // refuses full paths of MAX_PATH characters or more, which the ANSI file calls
 // could not open anyway.
 bool full_path(const std::string& path, std::string& result) {
-    if (injected(fault_point::open)) return false;
+    if (fault_injected(fault_point::open)) return false;
     if (path.empty()) return false;
     std::string buffer(MAX_PATH, '\0');
     for (;;) {

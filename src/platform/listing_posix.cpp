@@ -88,8 +88,7 @@ void read_matching(const std::string& directory, const std::string& name_pattern
 }  // namespace
 
 listing* listing_start(const std::string& pattern, directory_entry& first) {
-    int error = 0;
-    if (fault_fires(fault_point::list, &error)) return nullptr;
+    if (fault_injected(fault_point::list)) return nullptr;
     const std::string prefix = pattern_prefix(pattern);
     const std::string name = pattern.substr(prefix.size());
     if (name.empty()) return nullptr;

@@ -37,8 +37,7 @@ std::size_t drive_length(const std::string& pattern) {
 }  // namespace
 
 listing* listing_start(const std::string& pattern, directory_entry& first) {
-    int error = 0;
-    if (fault_fires(fault_point::list, &error)) return nullptr;
+    if (fault_injected(fault_point::list)) return nullptr;
     WIN32_FIND_DATAA data;
     HANDLE find = FindFirstFileA(pattern.c_str(), &data);
     if (find == INVALID_HANDLE_VALUE) return nullptr;
