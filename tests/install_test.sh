@@ -1,8 +1,8 @@
 #!/bin/sh
 # "cmake --install" of a build into a fresh prefix: exactly the executable,
-# the manual and the man page, and "tovik -h" finds the manual there from
-# any directory, PATH or not, also through a symbolic link; the man page
-# shows the manual (when "man" is present).
+# the manual, the man page and the README, and "tovik -h" finds the manual
+# there from any directory, PATH or not, also through a symbolic link; the
+# man page shows the manual (when "man" is present).
 #
 #   [CMAKE=/path/to/cmake] tests/install_test.sh BUILD_DIR SOURCE_DIR
 set -eu
@@ -15,7 +15,8 @@ fail() { echo "$*" >&2; exit 1; }
 
 "${CMAKE:-cmake}" --install "$build" --prefix "$prefix" >/dev/null
 (cd "$prefix" && find . ! -type d | sort) >"$work/files"
-printf '%s\n' ./bin/tovik ./share/man/man1/tovik.1.gz ./share/tovik/tovik.man |
+printf '%s\n' ./bin/tovik ./share/doc/tovik/README.md ./share/man/man1/tovik.1.gz \
+    ./share/tovik/tovik.man |
     cmp -s - "$work/files" || fail "installed files:" "$(cat "$work/files")"
 
 mkdir "$work/elsewhere" "$work/links"
