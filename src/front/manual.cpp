@@ -57,6 +57,11 @@ void find_on_path(const char* name, const char* variable, std::string& result) {
 int show_manual() {
     std::string found;
     find_on_path(MANUAL_NAME, "PATH", found);
+    // Then where an install put it: an installed tovik needs no manual in bin/.
+    std::string installed;
+    if (found.empty() && installed_manual_path(MANUAL_NAME, installed) && path_exists(installed)) {
+        found = installed;
+    }
     // Only a regular file is read: a directory or a FIFO of that name is no
     // manual, and opening a FIFO would block.
     if (found.empty() || file_size(found) < 0) return -1;

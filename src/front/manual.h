@@ -1,5 +1,5 @@
-// The manual page "tovik.man", looked for in the current directory and then
-// along PATH, printed on request.
+// The manual page "tovik.man", looked for in the current directory, then
+// along PATH, then (POSIX) where the install put it, printed on request.
 #pragma once
 
 #include <cstddef>

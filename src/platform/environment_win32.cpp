@@ -37,3 +37,7 @@ std::string join_path(const std::string& element, const std::string& name) {
     }
     return element + "\\" + name;
 }
+
+// The Windows zip keeps tovik.man beside tovik.exe, where the search along
+// PATH (or in the current directory) finds it: no other place to look.
+bool installed_manual_path(const char*, std::string&) { return false; }
