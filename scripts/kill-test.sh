@@ -2,7 +2,7 @@
 # kill -9 at random moments of "tovik ... -d" runs, then a check of every
 # target: its input is intact, or its complete output is in place (byte for
 # byte the container a clean run makes, or the original plain file), or both.
-# Nothing else may be left but temporaries ("<output name>.tovik-XXXXXX"),
+# Nothing else may be left but temporaries ("<output name>.tovik-partial-XXXXXX"),
 # and a later run must not take those as targets.
 #
 # Four kinds of run, each killed TRIALS times: a large file encrypted and
@@ -56,7 +56,7 @@ child_of() {
     done
 }
 
-is_temporary() { [[ "$1" =~ \.tovik-[A-Za-z0-9]{6}$ ]]; }
+is_temporary() { [[ "$1" =~ \.tovik-partial-[A-Za-z0-9]{6}$ ]]; }
 
 # Pristine data: plain/ holds the originals, sealed/ their containers from a
 # clean run (checked to decrypt back), each as a large file and as a tree.

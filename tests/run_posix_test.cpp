@@ -274,3 +274,37 @@ TEST(OneRun, TheOutputKeepsTheInputsOwnerAndTime) {
     EXPECT_EQ(output.st_mtim.tv_sec, 1500000000);
     EXPECT_EQ(output.st_mtim.tv_nsec, 42);
 }
+
+// Targets are processed ahead of their reports on worker threads; a run that
+// ends at the third of six targets (a wrong passphrase, an output that cannot
+// be put in place) leaves the fourth to sixth as they were: no output, no
+// temporary, no deletion.
+TEST(OneRun, AnEndAtTheThirdTargetLeavesTheRestUntouched) {
+    for (bool wrong_key : {true, false}) {
+        SCOPED_TRACE(wrong_key ? "wrong passphrase" : "output cannot be put in place");
+        temp_dir dir("/dev/shm");
+        for (int i = 0; i < 6; ++i) write_file(dir.at("d/" + std::to_string(i)), random_bytes(300000, i));
+        std::vector<std::string> order = targets_in(dir.root, "d");
+        ASSERT_EQ(order.size(), 6u);
+        std::string ending;
+        if (wrong_key) {
+            write_file(dir.at(order[2]), container_of("other", "another passphrase"));
+            ending = "incorrect key, no operations were performed\n";
+        } else {
+            fs::create_directory(dir.at(order[2] + ".tvk"));  // empty: adds no target
+            ending = "\ncannot write the output file " + order[2] + ".tvk\n";
+        }
+        ASSERT_EQ(targets_in(dir.root, "d"), order);
+        const tree before = snapshot(dir.root);
+        const finished_run run = run_binary(dir.root, {"d", "-d"}, KEY);
+        EXPECT_EQ(run.after_dialogue, "\n" + order[0] + " encrypting .....ok!\n" + order[1] +
+                                          " encrypting .....ok!\n" + ending);
+        EXPECT_TRUE(run.status.exited && run.status.code == (wrong_key ? 0 : 1));
+        tree expected = before;
+        for (int i : {0, 1}) {
+            expected[order[i] + ".tvk"] = container_of(before.at(order[i]), KEY);
+            expected.erase(order[i]);
+        }
+        EXPECT_TRUE(snapshot(dir.root) == expected);
+    }
+}

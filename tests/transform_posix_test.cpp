@@ -143,15 +143,16 @@ TEST(Transform, LongNamesUseTheShortTemporaryOrFailCleanly) {
     EXPECT_EQ(dir.names(), (std::set<std::string>{fits, fits + ".tvk", too_long}));
 }
 
-TEST(Transform, MissingOrSpecialInputsAreInputFailures) {
+TEST(Transform, MissingEmptyOrSpecialInputsAreBypassed) {
     temp_dir dir;
     ASSERT_EQ(::mkfifo(dir.at("fifo").c_str(), 0644), 0);
     fs::create_directory(dir.at("sub"));
-    for (const char* name : {"missing", "fifo", "sub"}) {
+    write_file(dir.at("empty"), "");
+    for (const char* name : {"missing", "fifo", "sub", "empty"}) {
         std::string path = dir.at(name);
-        EXPECT_EQ(transform_alone(path, KEY, true), OUTCOME_INPUT_FAILED) << name;  // never blocks
+        EXPECT_EQ(transform_alone(path, KEY, true), OUTCOME_EMPTY_FILE) << name;  // never blocks
     }
-    EXPECT_EQ(dir.names(), (std::set<std::string>{"fifo", "sub"}));
+    EXPECT_EQ(dir.names(), (std::set<std::string>{"empty", "fifo", "sub"}));
 }
 
 // Permission cases run in a child without privileges, where they hold.
@@ -173,7 +174,7 @@ TEST(Transform, ReadOnlyAndUnreadableFiles) {
     EXPECT_EQ(read_file(dir.at("ro.tvk.tvk")), sealed(container));
     EXPECT_EQ(transform_unprivileged("ro-plain", false), child_status(OUTCOME_ENCRYPTED));
     EXPECT_EQ(status_of(dir.at("ro-plain.tvk")).st_mode & 0777, 0444u);
-    EXPECT_EQ(transform_unprivileged("hidden", true), child_status(OUTCOME_INPUT_FAILED));
+    EXPECT_EQ(transform_unprivileged("hidden", true), child_status(OUTCOME_EMPTY_FILE));
     EXPECT_EQ(dir.names(), (std::set<std::string>{"ro.tvk", "ro.tvk.tvk", "ro-plain",
                                                   "ro-plain.tvk", "hidden"}));
 

@@ -17,14 +17,16 @@ int read_failed(const target_job& job) {
 }  // namespace
 
 std::optional<int> decide_target(const std::string& path, run_state& run, target_job& job) {
-    // One open serves the probe, the header check and the copy. A file that
-    // cannot be opened for update is taken as plain and only read.
+    // One open serves the size probe, the container probe, the header check
+    // and the copy. A file that cannot be opened for update is taken as plain
+    // and only read; one that cannot be read at all, or is empty, is bypassed.
     const bool updatable = open_for_update(path, job.input);
-    if (!updatable && !open_for_reading(path, job.input)) return OUTCOME_INPUT_FAILED;
+    if (!updatable && !open_for_reading(path, job.input)) return OUTCOME_EMPTY_FILE;
     if (!read_state(job.input, job.read) || !name_identity(path, job.name) ||
         !read_header(job.input, job.head)) {
         return OUTCOME_INPUT_FAILED;
     }
+    if (job.read.size < 1) return OUTCOME_EMPTY_FILE;
     job.decrypting = updatable && has_magic(job.head, CONTAINER_MAGIC);
     job.output_path = output_name(path, job.decrypting);
     if (!run.may_write(path, job.output_path)) return OUTCOME_OUTPUT_IS_TARGET;

@@ -29,9 +29,10 @@ struct target_job {
     temp_output output;
 };
 
-// Opens the target, reads its first bytes, chooses the direction and the
-// output, applies the run's rule and creates the temporary. An outcome when
-// the target ends here; nothing when it goes on to stream_target.
+// Opens the target (bypassed when it cannot be read or is empty), reads its
+// first bytes, chooses the direction and the output, applies the run's rule
+// and creates the temporary. An outcome when the target ends here; nothing
+// when it goes on to stream_target.
 std::optional<int> decide_target(const std::string& path, run_state& run, target_job& job);
 // The whole body through RC4 into the temporary. OUTCOME_ENCRYPTED or
 // OUTCOME_DECRYPTED when it went through, else the failure's outcome.

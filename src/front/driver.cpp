@@ -2,14 +2,18 @@
 
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "collect/targets.h"
 #include "container/container.h"
+#include "container/outcome.h"
+#include "container/pipeline.h"
 #include "container/run.h"
-#include "container/transform.h"
 #include "front/key_entry.h"
 #include "front/manual.h"
+#include "platform/environment.h"
 #include "platform/files.h"
 #include "platform/interrupt.h"
 #include "platform/terminal.h"
@@ -81,23 +85,37 @@ bool finish_run(run_state& run) {
     return synced;
 }
 
+// Workers for a run of this many targets: TOVIK_WORKERS=n sets the number
+// (1: everything on one thread), for measurements and for users who want it.
+unsigned workers_for(std::size_t targets) {
+    std::string value;
+    if (environment_value("TOVIK_WORKERS", value)) {
+        const int asked = std::atoi(value.c_str());
+        if (asked >= 1 && asked <= 16) return static_cast<unsigned>(asked);
+    }
+    return worker_count(targets);
+}
+
 int run_targets(target_node* targets, bool delete_input) {
     run_state run;
     run.delete_input = delete_input;
-    for (const target_node* node = targets; node != nullptr; node = node->next) {
+    std::vector<std::string*> paths;
+    for (target_node* node = targets; node != nullptr; node = node->next) {
         run.add_target(node->path);
+        paths.push_back(&node->path);
     }
     if (const int status = ask_passphrase(run, targets->path); status != RUN_GOES_ON) return status;
     if (!confirm_ready()) return 0;
     std::printf("\n");
     derive_key_material(run.passphrase, run.keys);
 
-    for (target_node* node = targets; node != nullptr; node = node->next) {
-        int outcome = OUTCOME_EMPTY_FILE;
-        if (probe_file_size(node->path) >= 1) outcome = transform_file(node->path, run);
-        if (const int status = report_outcome(outcome, node->path); status != RUN_GOES_ON) {
-            return finish_run(run) && run.kept.empty() ? status : 1;
-        }
+    int status = RUN_GOES_ON;
+    const auto report = [&status](int outcome, const std::string& path) {
+        status = report_outcome(outcome, path);
+        return status == RUN_GOES_ON;
+    };
+    if (!process_targets(paths, run, workers_for(paths.size()), report)) {
+        return finish_run(run) && run.kept.empty() ? status : 1;
     }
     if (!finish_run(run)) return 1;
     std::printf("\nfin\n");
