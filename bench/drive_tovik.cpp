@@ -75,14 +75,16 @@ int main(int argc, char** argv) {
     if (!session.send("y\n")) return fail("cannot answer", session);
     // Only the new output is searched each time: a run over many files
     // prints a long transcript, and rescanning it would load the machine.
+    // Short waits keep each search to the little that arrived since the last.
     bool finished = false;
+    std::size_t from = 0;
     while (!finished && clock_type::now() - start < LONG_RUN) {
-        const std::size_t seen = session.transcript().size();
-        const std::size_t from = seen > FIN.size() ? seen - FIN.size() : 0;
         const clock_type::time_point asked = clock_type::now();
-        finished = session.wait_for_output(FIN, from, pty::milliseconds{100});
+        finished = session.wait_for_output(FIN, from, pty::milliseconds{10});
+        const std::size_t seen = session.transcript().size();
+        from = seen > FIN.size() ? seen - FIN.size() : 0;
         // A wait that gives up early means the output was closed: the run ended.
-        if (!finished && clock_type::now() - asked < std::chrono::milliseconds{90}) break;
+        if (!finished && clock_type::now() - asked < std::chrono::milliseconds{9}) break;
     }
     const clock_type::time_point end = clock_type::now();
     const pty::exit_status status = session.wait_exit(LONG_RUN);

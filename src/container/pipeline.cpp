@@ -15,25 +15,24 @@ namespace {
 // More threads than this only wait on each other for the disk.
 constexpr unsigned MOST_WORKERS = 4;
 
-// One target from its decision to its report.
+// One target from its preparation to its report.
 struct target_slot {
     std::string* path;
     target_job job;
-    int outcome = OUTCOME_ENCRYPTED;
-    bool streaming = false;  // handed to a worker, not yet done
+    bool preparing = false;  // handed to a worker, not yet done
 };
 
 // The threads that stream bodies, and the slots waiting for them.
 struct stream_workers {
-    explicit stream_workers(const key_material& run_keys) : keys(run_keys) {}
-    const key_material& keys;
+    explicit stream_workers(const run_state& the_run) : run_settings(the_run) {}
+    const run_state& run_settings;
     std::mutex mutex;
     std::condition_variable work_ready, work_done;
     std::deque<target_slot*> waiting;
     bool closing = false;
     std::vector<std::thread> threads;
 
-    void run() {
+    void work() {
         std::unique_lock lock(mutex);
         for (;;) {
             work_ready.wait(lock, [&] { return closing || !waiting.empty(); });
@@ -41,28 +40,27 @@ struct stream_workers {
             target_slot* slot = waiting.front();
             waiting.pop_front();
             lock.unlock();
-            const int outcome = stream_target(slot->job, keys);
+            prepare_target(*slot->path, run_settings, slot->job);
             lock.lock();
-            slot->outcome = outcome;
-            slot->streaming = false;
+            slot->preparing = false;
             work_done.notify_all();
         }
     }
     void submit(target_slot& slot) {
         const std::lock_guard lock(mutex);
-        slot.streaming = true;
+        slot.preparing = true;
         waiting.push_back(&slot);
         work_ready.notify_one();
     }
     void wait_for(const target_slot& slot) {
         std::unique_lock lock(mutex);
-        work_done.wait(lock, [&] { return !slot.streaming; });
+        work_done.wait(lock, [&] { return !slot.preparing; });
     }
     // Slots not yet started are dropped; the running ones are waited for.
     void stop() {
         {
             const std::lock_guard lock(mutex);
-            for (target_slot* slot : waiting) slot->streaming = false;
+            for (target_slot* slot : waiting) slot->preparing = false;
             waiting.clear();
             closing = true;
             work_ready.notify_all();
@@ -72,15 +70,13 @@ struct stream_workers {
     }
 };
 
-bool succeeded(int outcome) { return outcome == OUTCOME_ENCRYPTED || outcome == OUTCOME_DECRYPTED; }
-
-// The outcome of a slot whose stream is done, committed in its turn.
+// The outcome of a prepared slot, committed in its turn.
 int finish_slot(target_slot& slot, run_state& run) {
-    if (succeeded(slot.outcome)) slot.outcome = commit_target(*slot.path, slot.job, run);
+    const int outcome = commit_target(*slot.path, slot.job, run);
     // The -4 message appends ".tvk" to the path: when decrypting it is given
     // the output's name, so that for "x.tvk" it names the container.
-    if (slot.outcome == OUTCOME_OUTPUT_FAILED && slot.job.decrypting) *slot.path = slot.job.output_path;
-    return slot.outcome;
+    if (outcome == OUTCOME_OUTPUT_FAILED && slot.job.decrypting) *slot.path = slot.job.output_path;
+    return outcome;
 }
 
 }  // namespace
@@ -99,40 +95,30 @@ bool process_targets(const std::vector<std::string*>& paths, run_state& run, uns
         }
         return true;
     }
-    stream_workers pool(run.keys);
+    stream_workers pool(run);
     try {
         const interrupts_held while_starting;  // the workers never take a signal
-        for (unsigned i = 0; i < workers; ++i) pool.threads.emplace_back([&pool] { pool.run(); });
+        for (unsigned i = 0; i < workers; ++i) pool.threads.emplace_back([&pool] { pool.work(); });
     } catch (const std::system_error&) {
         if (pool.threads.empty()) return process_targets(paths, run, 1, report);
     }
-    // Slots in list order, from the oldest not yet reported. Decisions run
-    // ahead of the reports by at most a few slots, so that every worker has a
-    // body to encipher while this thread commits in order.
+    // Slots in list order, from the oldest not yet reported. Workers prepare
+    // a few slots ahead of the commits, so that each has a file to work on
+    // while this thread commits and reports in order.
     std::deque<std::unique_ptr<target_slot>> window;
     const std::size_t ahead = 2 * pool.threads.size();
     std::size_t next = 0;
     bool going_on = true;
-    bool ended_early = false;  // a target in the window ended at its decision
     while (going_on && (next < paths.size() || !window.empty())) {
-        // A target that ends at its decision may end the run: nothing after
-        // it is decided before it is reported.
-        while (next < paths.size() && window.size() < ahead && !ended_early) {
-            auto slot = std::make_unique<target_slot>();
-            slot->path = paths[next++];
-            if (const std::optional<int> ended = decide_target(*slot->path, run, slot->job)) {
-                slot->outcome = *ended;
-                ended_early = true;
-            } else {
-                pool.submit(*slot);
-            }
-            window.push_back(std::move(slot));
+        while (next < paths.size() && window.size() < ahead) {
+            window.push_back(std::make_unique<target_slot>());
+            window.back()->path = paths[next++];
+            pool.submit(*window.back());
         }
         target_slot& oldest = *window.front();
         pool.wait_for(oldest);
         going_on = report(finish_slot(oldest, run), *oldest.path);
         window.pop_front();
-        if (window.empty()) ended_early = false;  // it was the last one decided
     }
     pool.stop();
     return going_on;  // the slots left go with their temporaries

@@ -1,7 +1,8 @@
-// The targets of a run over a few threads. The bodies are enciphered on
-// worker threads; everything a user or a script can see stays on the calling
-// thread and in list order: the decisions (and with them the run's rule),
-// the renames into place, the deletions, and the report of each target.
+// The targets of a run over a few threads. Worker threads prepare the
+// outputs (prepare_target: a complete temporary beside each); everything a
+// user or a script can see stays on the calling thread and in list order:
+// the run's rules, the renames into place, the deletions, and the report of
+// each target.
 #pragma once
 
 #include <functional>

@@ -64,7 +64,10 @@ bool run_state::output_taken(const std::string& target, const std::string& outpu
 }
 
 void run_state::output_written(const std::string& output, const file_identity& written) {
-    unsynced_.push_back(output);
+    // A sync covers a whole file system (on Windows each output was flushed
+    // already): one name per volume is enough, the latest being the least
+    // likely to have gone.
+    unsynced_[written.volume] = output;
     written_.insert(written);
 }
 
@@ -87,7 +90,9 @@ bool run_state::finish() {
 bool run_state::sync_and_delete() {
     wait_for_deleter();
     if (!unsynced_.empty()) {
-        if (!sync_outputs(unsynced_)) return false;  // the inputs stay
+        std::vector<std::string> outputs;
+        for (const auto& [volume, output] : unsynced_) outputs.push_back(output);
+        if (!sync_outputs(outputs)) return false;  // the inputs stay
         unsynced_.clear();
     }
     if (waiting_.empty()) return true;

@@ -10,6 +10,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <map>
 #include <set>
 #include <string>
 #include <thread>
@@ -73,7 +75,8 @@ private:
     std::set<file_identity> written_;             // outputs put in place
     std::set<file_identity> target_identities_;   // filled when first needed
     bool target_identities_known_ = false;
-    std::vector<std::string> unsynced_;           // outputs not yet durable
+    std::map<std::uint64_t, std::string> unsynced_;  // volume -> its latest output
+
     std::vector<waiting_input> waiting_;          // inputs waiting for the sync
     std::vector<waiting_input> deleting_;         // synced: being deleted
     std::vector<std::string> deleter_kept_;

@@ -9,89 +9,100 @@ struct wiped_rc4_state {
     ~wiped_rc4_state() { wipe(&state, sizeof state); }
 };
 
-int read_failed(const target_job& job) {
-    return job.decrypting ? OUTCOME_NOT_FOUND : OUTCOME_INPUT_FAILED;
+bool succeeded(int outcome) { return outcome == OUTCOME_ENCRYPTED || outcome == OUTCOME_DECRYPTED; }
+
+input_fate fate_of(const std::string& path, const target_job& job, bool delete_input) {
+    if (job.output_path == path) return input_fate::replaced_in_place;
+    return delete_input ? input_fate::delete_in_batch : input_fate::keep;
 }
 
-
-}  // namespace
-
-std::optional<int> decide_target(const std::string& path, run_state& run, target_job& job) {
-    // One open serves the size probe, the container probe, the header check
-    // and the copy. A file that cannot be opened for update is taken as plain
-    // and only read; one that cannot be read at all, or is empty, is bypassed.
-    const bool updatable = open_for_update(path, job.input);
-    if (!updatable && !open_for_reading(path, job.input)) return OUTCOME_EMPTY_FILE;
-    if (!read_state(job.input, job.read) || !name_identity(path, job.name) ||
-        !read_header(job.input, job.head)) {
-        return OUTCOME_INPUT_FAILED;
-    }
-    if (job.read.size < 1) return OUTCOME_EMPTY_FILE;
-    job.decrypting = updatable && has_magic(job.head, CONTAINER_MAGIC);
-    job.output_path = output_name(path, job.decrypting);
-    if (!run.may_write(path, job.output_path)) return OUTCOME_OUTPUT_IS_TARGET;
-    if (job.decrypting && !header_matches(job.head, run.keys.header_text)) return OUTCOME_WRONG_KEY;
-
-    if (job.output_path == path) {
-        job.fate = input_fate::replaced_in_place;
-    } else if (run.delete_input) {
-        job.fate = input_fate::delete_in_batch;
-    }
+// The body through RC4 into the temporary, which is left complete, with the
+// input's attributes, and closed. The outcome of the target so far.
+int stream_body_of(const std::string& path, const key_material& keys, os_file& input,
+                   const header_bytes& head, target_job& job) {
+    const int read_failed = job.decrypting ? OUTCOME_NOT_FOUND : OUTCOME_INPUT_FAILED;
     if (!begin_output(job.output_path, job.output)) return OUTCOME_OUTPUT_FAILED;
-    return std::nullopt;
-}
-
-int stream_target(target_job& job, const key_material& keys) {
     wiped_rc4_state cipher;
     rc4_setup(keys.cipher_key, sizeof keys.cipher_key, cipher.state);
     const copy_status copied =
         job.decrypting
-            ? unwrap_container(job.input, job.head, job.output.file, keys.header_text, cipher.state)
-            : wrap_container(job.input, job.head, job.output.file, keys.header_text, cipher.state);
-    switch (copied) {
-        case copy_status::ok:
-            return job.decrypting ? OUTCOME_DECRYPTED : OUTCOME_ENCRYPTED;
-        case copy_status::wrong_key:
-            return OUTCOME_WRONG_KEY;
-        case copy_status::read_failed:
-            return read_failed(job);
-        case copy_status::write_failed:
-            break;
+            ? unwrap_container(input, head, job.output.file, keys.header_text, cipher.state)
+            : wrap_container(input, head, job.output.file, keys.header_text, cipher.state);
+    if (copied == copy_status::read_failed) return read_failed;
+    if (copied != copy_status::ok) return OUTCOME_DISK_WRITE;
+    file_state written;
+    if (!copy_attributes(input, job.output.file) || !read_state(job.output.file, written))
+        return OUTCOME_DISK_WRITE;
+    job.written = written.identity;
+    // In place, the output replaces the only other copy of the data: it is
+    // made durable before the rename.
+    const bool synced = fate_of(path, job, false) == input_fate::replaced_in_place
+                            ? sync_file(job.output.file)
+                            : sync_before_close(job.output.file);
+    if (!synced || !close_file(job.output.file)) return OUTCOME_DISK_WRITE;
+    if (!close_file(input)) return read_failed;
+    return job.decrypting ? OUTCOME_DECRYPTED : OUTCOME_ENCRYPTED;
+}
+
+}  // namespace
+
+void prepare_target(const std::string& path, const run_state& run, target_job& job) {
+    // One open serves the size probe, the container probe, the header check
+    // and the copy. A file that cannot be opened for update is taken as plain
+    // and only read; one that cannot be read at all, or is empty, is bypassed.
+    os_file input;
+    header_bytes head;
+    const bool updatable = open_for_update(path, input);
+    if (!updatable && !open_for_reading(path, input)) {
+        job.outcome = OUTCOME_EMPTY_FILE;
+        return;
     }
-    return OUTCOME_DISK_WRITE;
+    // The name's own identity matters only for its deletion.
+    if (!read_state(input, job.read) || (run.delete_input && !name_identity(path, job.name)) ||
+        !read_header(input, head)) {
+        job.outcome = OUTCOME_INPUT_FAILED;
+        return;
+    }
+    if (job.read.size < 1) {
+        job.outcome = OUTCOME_EMPTY_FILE;
+        return;
+    }
+    job.decrypting = updatable && has_magic(head, CONTAINER_MAGIC);
+    job.output_path = output_name(path, job.decrypting);
+    if (job.decrypting && !header_matches(head, run.keys.header_text)) {
+        job.outcome = OUTCOME_WRONG_KEY;  // nothing is written
+        return;
+    }
+    job.outcome = stream_body_of(path, run.keys, input, head, job);
 }
 
 int commit_target(const std::string& path, target_job& job, run_state& run) {
-    file_state written;
-    if (!copy_attributes(job.input, job.output.file) || !read_state(job.output.file, written))
-        return OUTCOME_DISK_WRITE;
-    // In place, the output replaces the only other copy of the data: it is
-    // made durable before the rename.
-    const bool synced = job.fate == input_fate::replaced_in_place ? sync_file(job.output.file)
-                                                                  : sync_before_close(job.output.file);
-    if (!synced) return OUTCOME_DISK_WRITE;
-    if (!close_file(job.output.file)) return OUTCOME_DISK_WRITE;
-    if (!close_file(job.input)) return read_failed(job);
-    if (run.output_taken(path, job.output_path)) return OUTCOME_OUTPUT_IS_TARGET;
-    if (!finish_output(job.output, job.output_path)) return OUTCOME_OUTPUT_FAILED;
-    run.output_written(job.output_path, written.identity);
-    if (job.fate == input_fate::delete_in_batch &&
+    // The rule comes first: a target left alone by it is only skipped, even
+    // when its passphrase or its output would have failed.
+    if (!job.output_path.empty() && !run.may_write(path, job.output_path))
+        return OUTCOME_OUTPUT_IS_TARGET;
+    if (!succeeded(job.outcome)) return job.outcome;
+    // An output name that is free is taken at once; a file of that name is
+    // replaced only when it is no other file of this run under another
+    // spelling.
+    bool taken = false;
+    if (!finish_output(job.output, job.output_path, false, taken)) {
+        if (!taken) return OUTCOME_OUTPUT_FAILED;
+        if (run.output_taken(path, job.output_path)) return OUTCOME_OUTPUT_IS_TARGET;
+        if (!finish_output(job.output, job.output_path, true, taken)) return OUTCOME_OUTPUT_FAILED;
+    }
+    run.output_written(job.output_path, job.written);
+    if (fate_of(path, job, run.delete_input) == input_fate::delete_in_batch &&
         !run.delete_later({path, job.name, job.read})) {
         return OUTCOME_DISK_WRITE;
     }
-    return job.decrypting ? OUTCOME_DECRYPTED : OUTCOME_ENCRYPTED;
+    return job.outcome;
 }
 
 int transform_file(std::string& path, run_state& run) {
     target_job job;
-    int outcome;
-    if (const std::optional<int> ended = decide_target(path, run, job)) {
-        outcome = *ended;
-    } else {
-        outcome = stream_target(job, run.keys);
-        if (outcome == OUTCOME_ENCRYPTED || outcome == OUTCOME_DECRYPTED)
-            outcome = commit_target(path, job, run);
-    }
+    prepare_target(path, run, job);
+    const int outcome = commit_target(path, job, run);
     // The -4 message appends ".tvk" to the path: when decrypting it is given
     // the output's name, so that for "x.tvk" it names the container.
     if (outcome == OUTCOME_OUTPUT_FAILED && job.decrypting) path = job.output_path;

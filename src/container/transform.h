@@ -1,8 +1,10 @@
-// One target, encrypted into a container or decrypted back: decided, streamed
-// into a temporary beside the output, and committed in place.
+// One target, encrypted into a container or decrypted back, in two steps.
+// prepare_target touches only the target's own files and may run on any
+// thread: it reads the input and writes the whole output into a temporary
+// beside it. commit_target runs on the run's thread, in list order: it
+// applies the run's rules and puts the output in place.
 #pragma once
 
-#include <optional>
 #include <string>
 
 #include "container/container.h"
@@ -17,29 +19,30 @@ enum class input_fate {
     replaced_in_place  // a container named without ".tvk": its output takes its name
 };
 
-// One target between its decision and its commit.
+// One target between its two steps.
 struct target_job {
+    // OUTCOME_ENCRYPTED or OUTCOME_DECRYPTED once the complete output waits
+    // in its temporary; otherwise the outcome the target ends with.
+    int outcome = OUTCOME_INPUT_FAILED;
     bool decrypting = false;
-    std::string output_path;
-    input_fate fate = input_fate::keep;
-    os_file input;
-    header_bytes head;
-    file_identity name;  // of the target's name itself (a link's own)
-    file_state read;     // the input as it was when reading began
+    std::string output_path;  // empty when the direction is not known
+    file_identity name;       // of the target's name itself (a link's own)
+    file_state read;          // the input as it was when reading began
+    file_identity written;    // the output in its temporary
     temp_output output;
 };
 
 // Opens the target (bypassed when it cannot be read or is empty), reads its
-// first bytes, chooses the direction and the output, applies the run's rule
-// and creates the temporary. An outcome when the target ends here; nothing
-// when it goes on to stream_target.
-std::optional<int> decide_target(const std::string& path, run_state& run, target_job& job);
-// The whole body through RC4 into the temporary. OUTCOME_ENCRYPTED or
-// OUTCOME_DECRYPTED when it went through, else the failure's outcome.
-int stream_target(target_job& job, const key_material& keys);
-// Puts the complete output in place and hands the input to its fate.
+// first bytes, chooses the direction and the output name, checks the
+// passphrase against a container's header, and streams the whole body
+// through RC4 into a temporary beside the output, closed and complete.
+// Reads only run.keys and run.delete_input, which stay as they are while
+// targets are processed.
+void prepare_target(const std::string& path, const run_state& run, target_job& job);
+// The run's rule on the output, then the output put in place and the input
+// handed to its fate. Returns the target's outcome.
 int commit_target(const std::string& path, target_job& job, run_state& run);
 
-// The three steps in one call; returns an outcome code. path may be
-// rewritten: afterwards it holds the name the driver reports.
+// Both steps in one call; returns an outcome code. path may be rewritten:
+// afterwards it holds the name the driver reports.
 int transform_file(std::string& path, run_state& run);

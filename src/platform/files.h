@@ -56,7 +56,10 @@ bool copy_attributes(os_file& from, os_file& to);
 // Hint: the file will be read or written once, front to back.
 void advise_sequential(os_file& file);
 
-// Renames from over to, replacing an existing file atomically.
+// Renames from over to, replacing an existing file atomically; with
+// replace false only when to does not exist (taken is then set when it does,
+// and nothing was done).
+bool rename_file(const std::string& from, const std::string& to, bool replace, bool& taken);
 bool replace_file(const std::string& from, const std::string& to);
 bool remove_file(const std::string& path);
 

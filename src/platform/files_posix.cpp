@@ -6,6 +6,7 @@
 // point.
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -155,9 +156,25 @@ void advise_sequential(os_file& file) {
     ::posix_fadvise(descriptor(file), 0, 0, POSIX_FADV_SEQUENTIAL);
 }
 
-bool replace_file(const std::string& from, const std::string& to) {
+bool rename_file(const std::string& from, const std::string& to, bool replace, bool& taken) {
+    taken = false;
     if (fault_injected(fault_point::rename)) return false;
-    return ::rename(from.c_str(), to.c_str()) == 0;
+    if (replace) return ::rename(from.c_str(), to.c_str()) == 0;
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno == EEXIST) {
+        taken = true;
+        return false;
+    }
+    if (errno != EINVAL) return false;
+    // A file system without the flag: a look first, then the plain rename.
+    struct stat status;
+    taken = ::lstat(to.c_str(), &status) == 0;
+    return !taken && ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool replace_file(const std::string& from, const std::string& to) {
+    bool taken = false;
+    return rename_file(from, to, true, taken);
 }
 
 bool remove_file(const std::string& path) {

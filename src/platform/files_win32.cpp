@@ -174,18 +174,27 @@ bool copy_attributes(os_file& from, os_file& to) {
 // (FILE_FLAG_SEQUENTIAL_SCAN); Windows takes none later.
 void advise_sequential(os_file& /*file*/) {}
 
-bool replace_file(const std::string& from, const std::string& to) {
+bool rename_file(const std::string& from, const std::string& to, bool replace, bool& taken) {
+    taken = false;
     if (fault_injected(fault_point::rename)) return false;
     // Windows refuses to replace a read-only file; wine would replace it, so
     // the rule is applied here for both.
     const DWORD existing = GetFileAttributesA(to.c_str());
-    if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_READONLY) != 0) {
+    if (replace && existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_READONLY) != 0) {
         SetLastError(ERROR_ACCESS_DENIED);
         return false;
     }
     // WRITE_THROUGH: returns only once the rename is on the disk.
-    return MoveFileExA(from.c_str(), to.c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
+    if (MoveFileExA(from.c_str(), to.c_str(), flags)) return true;
+    const DWORD error = GetLastError();
+    taken = !replace && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS);
+    return false;
+}
+
+bool replace_file(const std::string& from, const std::string& to) {
+    bool taken = false;
+    return rename_file(from, to, true, taken);
 }
 
 bool remove_file(const std::string& path) {

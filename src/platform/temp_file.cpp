@@ -52,9 +52,9 @@ bool begin_output(const std::string& final_path, temp_output& output) {
     return false;
 }
 
-bool finish_output(temp_output& output, const std::string& final_path) {
+bool finish_output(temp_output& output, const std::string& final_path, bool replace, bool& taken) {
     const interrupts_held until_forgotten;
-    if (!replace_file(output.temp_path, final_path)) return false;
+    if (!rename_file(output.temp_path, final_path, replace, taken)) return false;
     forget_partial_output(output.temp_path.c_str());
     output.temp_path.clear();
     return true;

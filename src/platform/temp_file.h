@@ -35,7 +35,8 @@ struct temp_output {
 // Creates the temporary for final_path and registers it for removal if a
 // signal ends the run.
 bool begin_output(const std::string& final_path, temp_output& output);
-// Renames the temporary, already closed, over final_path.
-bool finish_output(temp_output& output, const std::string& final_path);
+// Renames the temporary, already closed, to final_path: over an existing
+// file when replace, else only when nothing has that name (taken tells).
+bool finish_output(temp_output& output, const std::string& final_path, bool replace, bool& taken);
 // Removes the temporary now (closing it first).
 void discard_output(temp_output& output);

@@ -44,6 +44,8 @@ copy_status run_container_operation(container_operation op, const std::string& s
             break;
     }
     if (status != copy_status::ok) return status;
-    if (!close_file(output.file) || !finish_output(output, destination)) return copy_status::write_failed;
+    bool taken = false;
+    if (!close_file(output.file) || !finish_output(output, destination, true, taken))
+        return copy_status::write_failed;
     return status;
 }
