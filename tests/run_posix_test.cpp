@@ -308,3 +308,60 @@ TEST(OneRun, AnEndAtTheThirdTargetLeavesTheRestUntouched) {
         EXPECT_TRUE(snapshot(dir.root) == expected);
     }
 }
+
+namespace {
+
+// A run of "x" in a child whose reads are slowed down, so that it lasts over
+// a second; stderr_file, when given, is where its standard error goes.
+finished_run slow_run(const temp_dir& dir, const std::string& progress,
+                      const std::string& stderr_file = "") {
+    pty::child_options options;
+    options.working_dir = dir.root;
+    options.set_env.push_back({"TOVIK_PROGRESS", progress});
+    pty::session session;
+    if (!session.start(
+            [&](int) -> int {
+                if (!stderr_file.empty()) {
+                    const int fd = ::open(stderr_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+                    ::dup2(fd, STDERR_FILENO);
+                }
+                fault_hook(fault_point::read, [] { ::usleep(60000); });
+                run_driver_and_exit({"x"});
+            },
+            options)) {
+        ADD_FAILURE() << "cannot start the run";
+        return {};
+    }
+    type_dialogue(session, KEY);
+    return finish(session, KEY.size());
+}
+
+}  // namespace
+
+// A file that takes over a second shows a progress line on standard error's
+// terminal, erased before its report; what standard output shows is the same.
+// Standard error elsewhere, or TOVIK_PROGRESS=0: nothing at all.
+TEST(Progress, ShownOnlyOnATerminalAndErasedBeforeTheReport) {
+    temp_dir dir;
+    write_file(dir.at("x"), random_bytes(24 * COPY_BLOCK, 9));
+    const std::string report = "\nx encrypting .....ok!\n\nfin\n";
+
+    const finished_run shown = slow_run(dir, "1");
+    const std::size_t first = shown.after_dialogue.find('\r');
+    const std::size_t last = shown.after_dialogue.rfind('\r');
+    ASSERT_NE(first, std::string::npos) << shown.transcript;
+    const std::string line = shown.after_dialogue.substr(first, last + 1 - first);
+    EXPECT_NE(line.find("x  "), std::string::npos) << line;
+    EXPECT_NE(line.find("% "), std::string::npos) << line;
+    EXPECT_NE(line.find(" MiB/s"), std::string::npos) << line;
+    // Erased: a carriage return, spaces over the widest line drawn, another.
+    const std::size_t erase = line.rfind('\r', line.size() - 2);
+    EXPECT_EQ(line.substr(erase), "\r" + std::string(line.size() - erase - 2, ' ') + "\r");
+    EXPECT_EQ(shown.after_dialogue.substr(0, first) + shown.after_dialogue.substr(last + 1), report);
+
+    const finished_run off = slow_run(dir, "0");
+    EXPECT_EQ(off.after_dialogue, report);
+    const finished_run piped = slow_run(dir, "1", dir.at("stderr"));
+    EXPECT_EQ(piped.after_dialogue, report);
+    EXPECT_EQ(read_file(dir.at("stderr")), "");
+}

@@ -12,6 +12,10 @@
 
 namespace {
 
+void count(std::atomic<std::uint64_t>* done, std::size_t bytes) {
+    if (done != nullptr) done->fetch_add(bytes, std::memory_order_relaxed);
+}
+
 // The blocks every copy on this thread goes through, allocated by the first:
 // a run over many small files then takes no fresh memory for each.
 std::uint8_t* copy_blocks() {
@@ -34,16 +38,19 @@ std::ptrdiff_t fill_block(os_file& from, std::uint8_t* block, std::size_t size) 
 
 // One block at a time on this thread: the way when there is no second
 // thread. blocks[0] holds a full block, ready to write.
-copy_status stream_serial(os_file& from, os_file& to, std::uint8_t* block, rc4_state& filter) {
+copy_status stream_serial(os_file& from, os_file& to, std::uint8_t* block, rc4_state& filter,
+                          std::atomic<std::uint64_t>* done) {
     std::size_t ready = COPY_BLOCK;
     while (ready == COPY_BLOCK) {
         if (!write_all(to, block, ready)) return copy_status::write_failed;
+        count(done, ready);
         const std::ptrdiff_t got = fill_block(from, block, COPY_BLOCK);
         if (got < 0) return copy_status::read_failed;
         ready = static_cast<std::size_t>(got);
         rc4_apply(block, ready, filter);
     }
     if (ready > 0 && !write_all(to, block, ready)) return copy_status::write_failed;
+    count(done, ready);
     return copy_status::ok;
 }
 
@@ -57,6 +64,7 @@ struct block_ring {
     std::uint64_t written = 0;   // written to the output
     bool input_ended = false;
     copy_status failure = copy_status::ok;
+    std::atomic<std::uint64_t>* done = nullptr;
     std::mutex mutex;
     std::condition_variable changed;
 
@@ -79,8 +87,12 @@ void run_input_output(block_ring& ring, os_file& from, os_file& to) {
             lock.unlock();
             const bool wrote = write_all(to, ring.slot(n), ring.length[n % COPY_BLOCKS]);
             lock.lock();
-            if (!wrote) ring.failure = copy_status::write_failed;
-            else ++ring.written;
+            if (!wrote) {
+                ring.failure = copy_status::write_failed;
+            } else {
+                count(ring.done, ring.length[n % COPY_BLOCKS]);
+                ++ring.written;
+            }
         } else if (!ring.input_ended) {
             const std::uint64_t n = ring.read;
             lock.unlock();
@@ -106,18 +118,20 @@ void run_input_output(block_ring& ring, os_file& from, os_file& to) {
 // from the page cache, so a second thread does the reads and writes while
 // this one runs the cipher: a large file then goes at nearly the cipher's
 // own speed. The blocks stay a few, so memory does not grow with the file.
-copy_status stream_rest(os_file& from, os_file& to, std::uint8_t* blocks, rc4_state& filter) {
+copy_status stream_rest(os_file& from, os_file& to, std::uint8_t* blocks, rc4_state& filter,
+                        std::atomic<std::uint64_t>* done) {
     advise_sequential(from);  // only worth its call for a long read
     block_ring ring;
     ring.blocks = blocks;
     ring.length[0] = COPY_BLOCK;
     ring.read = ring.filtered = 1;
+    ring.done = done;
     std::thread input_output;
     try {
         const interrupts_held while_starting;
         input_output = std::thread(run_input_output, std::ref(ring), std::ref(from), std::ref(to));
     } catch (const std::system_error&) {
-        return stream_serial(from, to, blocks, filter);  // no thread to be had
+        return stream_serial(from, to, blocks, filter, done);  // no thread to be had
     }
     std::unique_lock lock(ring.mutex);
     for (;;) {
@@ -140,7 +154,8 @@ copy_status stream_rest(os_file& from, os_file& to, std::uint8_t* blocks, rc4_st
 }  // namespace
 
 copy_status stream_body(os_file& from, os_file& to, std::string_view lead,
-                        std::span<const std::uint8_t> carried, rc4_state& filter) {
+                        std::span<const std::uint8_t> carried, rc4_state& filter,
+                        std::atomic<std::uint64_t>* done) {
     // The first block is filled from the front: lead and carried bytes travel
     // in the first write with the data. A body that fits in it is done here,
     // on this thread; a longer one goes on in stream_rest.
@@ -153,9 +168,10 @@ copy_status stream_body(os_file& from, os_file& to, std::string_view lead,
     if (got < 0) return copy_status::read_failed;
     used += static_cast<std::size_t>(got);
     rc4_apply(first + body_start, used - body_start, filter);
-    if (used == COPY_BLOCK) return stream_rest(from, to, first, filter);
+    if (used == COPY_BLOCK) return stream_rest(from, to, first, filter, done);
     // An empty body gives an empty file: the lead alone is never written.
     if (used > body_start && !write_all(to, first, used)) return copy_status::write_failed;
+    count(done, used - body_start);
     return copy_status::ok;
 }
 

@@ -4,6 +4,7 @@
 // blocks, so memory does not grow with the file.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -22,6 +23,8 @@ enum class copy_status { ok, read_failed, write_failed, wrong_key };
 // Writes lead unchanged, then carried (body bytes already read from from),
 // then the rest of from; every body byte passes through filter. When there is
 // no body byte at all, nothing is written, lead included. lead and carried
-// are at most a header each.
+// are at most a header each. When done is given, every body byte written is
+// counted there (by whichever thread writes it), for a progress display.
 copy_status stream_body(os_file& from, os_file& to, std::string_view lead,
-                        std::span<const std::uint8_t> carried, rc4_state& filter);
+                        std::span<const std::uint8_t> carried, rc4_state& filter,
+                        std::atomic<std::uint64_t>* done = nullptr);

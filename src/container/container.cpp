@@ -33,22 +33,25 @@ int probe_container(const std::string& path, const char* header) {
 }
 
 copy_status copy_with_header(os_file& source, const header_bytes& head, os_file& destination,
-                             copy_kind kind, const char* header_text, rc4_state& filter) {
+                             copy_kind kind, const char* header_text, rc4_state& filter,
+                             std::atomic<std::uint64_t>* done) {
     // Skipping: the head was the header. Prepending: it is the start of the body.
-    if (kind == copy_kind::skip) return stream_body(source, destination, {}, {}, filter);
+    if (kind == copy_kind::skip) return stream_body(source, destination, {}, {}, filter, done);
     return stream_body(source, destination, std::string_view(header_text, HEADER_LENGTH),
-                       std::span(head.data, head.length), filter);
+                       std::span(head.data, head.length), filter, done);
 }
 
 copy_status unwrap_container(os_file& container, const header_bytes& head, os_file& destination,
-                             const char* header_text, rc4_state& filter) {
+                             const char* header_text, rc4_state& filter,
+                             std::atomic<std::uint64_t>* done) {
     if (!header_matches(head, header_text)) return copy_status::wrong_key;
-    return copy_with_header(container, head, destination, copy_kind::skip, header_text, filter);
+    return copy_with_header(container, head, destination, copy_kind::skip, header_text, filter, done);
 }
 
 copy_status wrap_container(os_file& source, const header_bytes& head, os_file& container,
-                           const char* header_text, rc4_state& filter) {
-    return copy_with_header(source, head, container, copy_kind::prepend, header_text, filter);
+                           const char* header_text, rc4_state& filter,
+                           std::atomic<std::uint64_t>* done) {
+    return copy_with_header(source, head, container, copy_kind::prepend, header_text, filter, done);
 }
 
 void strip_container_suffix(std::string& path) {

@@ -42,15 +42,19 @@ enum class copy_kind { skip, prepend };
 // Copies the source to destination, dropping its first HEADER_LENGTH bytes
 // (skip) or writing header_text first (prepend); every body byte passes
 // through filter.
+// Body bytes written are counted in done when it is given.
 copy_status copy_with_header(os_file& source, const header_bytes& head, os_file& destination,
-                             copy_kind kind, const char* header_text, rc4_state& filter);
+                             copy_kind kind, const char* header_text, rc4_state& filter,
+                             std::atomic<std::uint64_t>* done = nullptr);
 // The body of a container whose header is head, deciphered; wrong_key (and
 // nothing written) when head does not match header_text.
 copy_status unwrap_container(os_file& container, const header_bytes& head, os_file& destination,
-                             const char* header_text, rc4_state& filter);
+                             const char* header_text, rc4_state& filter,
+                             std::atomic<std::uint64_t>* done = nullptr);
 // header_text, then every byte of the source enciphered.
 copy_status wrap_container(os_file& source, const header_bytes& head, os_file& container,
-                           const char* header_text, rc4_state& filter);
+                           const char* header_text, rc4_state& filter,
+                           std::atomic<std::uint64_t>* done = nullptr);
 
 // Cuts one trailing ".tvk" (case matters); other paths stay as they are.
 void strip_container_suffix(std::string& path);

@@ -1,5 +1,7 @@
 #include "container/pipeline.h"
 
+#include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <memory>
@@ -15,11 +17,17 @@ namespace {
 // More threads than this only wait on each other for the disk.
 constexpr unsigned MOST_WORKERS = 4;
 
+using clock = std::chrono::steady_clock;
+
+// How often a progress display is brought up to date.
+constexpr std::chrono::milliseconds PROGRESS_EVERY{250};
+
 // One target from its preparation to its report.
 struct target_slot {
     std::string* path;
     target_job job;
     bool preparing = false;  // handed to a worker, not yet done
+    clock::time_point began{};  // when a worker took it
 };
 
 // The threads that stream bodies, and the slots waiting for them.
@@ -39,6 +47,7 @@ struct stream_workers {
             if (waiting.empty()) return;
             target_slot* slot = waiting.front();
             waiting.pop_front();
+            slot->began = clock::now();
             lock.unlock();
             prepare_target(*slot->path, run_settings, slot->job);
             lock.lock();
@@ -52,9 +61,18 @@ struct stream_workers {
         waiting.push_back(&slot);
         work_ready.notify_one();
     }
+    // false when the slot is still being prepared after timeout.
+    bool wait_for(const target_slot& slot, std::chrono::milliseconds timeout) {
+        std::unique_lock lock(mutex);
+        return work_done.wait_for(lock, timeout, [&] { return !slot.preparing; });
+    }
     void wait_for(const target_slot& slot) {
         std::unique_lock lock(mutex);
         work_done.wait(lock, [&] { return !slot.preparing; });
+    }
+    clock::time_point began(const target_slot& slot) {
+        const std::lock_guard lock(mutex);
+        return slot.began;
     }
     // Slots not yet started are dropped; the running ones are waited for.
     void stop() {
@@ -69,6 +87,22 @@ struct stream_workers {
         threads.clear();
     }
 };
+
+// Waits for the slot, showing its progress once it has taken about a second.
+void wait_showing(stream_workers& pool, const target_slot& slot, const progress_display* progress) {
+    if (progress == nullptr) {
+        pool.wait_for(slot);
+        return;
+    }
+    bool shown = false;
+    while (!pool.wait_for(slot, PROGRESS_EVERY)) {
+        const double seconds = std::chrono::duration<double>(clock::now() - pool.began(slot)).count();
+        if (seconds < 1.0) continue;
+        progress->show(*slot.path, slot.job.body_done, slot.job.body_size, seconds);
+        shown = true;
+    }
+    if (shown) progress->hide();
+}
 
 // The outcome of a prepared slot, committed in its turn.
 int finish_slot(target_slot& slot, run_state& run) {
@@ -88,8 +122,8 @@ unsigned worker_count(std::size_t targets) {
 }
 
 bool process_targets(const std::vector<std::string*>& paths, run_state& run, unsigned workers,
-                     const target_report& report) {
-    if (workers < 2) {
+                     const target_report& report, const progress_display* progress) {
+    if (workers < 2 && progress == nullptr) {
         for (std::string* path : paths) {
             if (!report(transform_file(*path, run), *path)) return false;
         }
@@ -98,9 +132,11 @@ bool process_targets(const std::vector<std::string*>& paths, run_state& run, uns
     stream_workers pool(run);
     try {
         const interrupts_held while_starting;  // the workers never take a signal
-        for (unsigned i = 0; i < workers; ++i) pool.threads.emplace_back([&pool] { pool.work(); });
+        for (unsigned i = 0; i < std::max(workers, 1u); ++i) {
+            pool.threads.emplace_back([&pool] { pool.work(); });
+        }
     } catch (const std::system_error&) {
-        if (pool.threads.empty()) return process_targets(paths, run, 1, report);
+        if (pool.threads.empty()) return process_targets(paths, run, 1, report);  // no progress
     }
     // Slots in list order, from the oldest not yet reported. Workers prepare
     // a few slots ahead of the commits, so that each has a file to work on
@@ -116,7 +152,7 @@ bool process_targets(const std::vector<std::string*>& paths, run_state& run, uns
             pool.submit(*window.back());
         }
         target_slot& oldest = *window.front();
-        pool.wait_for(oldest);
+        wait_showing(pool, oldest, progress);
         going_on = report(finish_slot(oldest, run), *oldest.path);
         window.pop_front();
     }

@@ -5,6 +5,7 @@
 // each target.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -15,12 +16,22 @@
 // ends the run there.
 using target_report = std::function<bool(int outcome, const std::string& path)>;
 
-// Processes paths in order with workers threads (one: all on this thread,
-// through transform_file). When report ends the run at target k, nothing of
+// A display of the target being waited for, once it has run about a second:
+// show is called a few times a second with its body bytes written of all
+// (-1 while not known) and the seconds since its work began, and hide before
+// its report. Both run on the calling thread only.
+struct progress_display {
+    std::function<void(const std::string& path, std::uint64_t done, std::int64_t total,
+                       double seconds)> show;
+    std::function<void()> hide;
+};
+
+// Processes paths in order with workers threads (one, and no progress to
+// show: all on this thread, through transform_file). When report ends the run at target k, nothing of
 // the targets after k is left behind: no output under its name, no temporary,
 // no deletion. false when the run was ended so.
 bool process_targets(const std::vector<std::string*>& paths, run_state& run, unsigned workers,
-                     const target_report& report);
+                     const target_report& report, const progress_display* progress = nullptr);
 
 // The workers worth starting for a run of this many targets on this machine.
 unsigned worker_count(std::size_t targets);

@@ -26,8 +26,10 @@ int stream_body_of(const std::string& path, const key_material& keys, os_file& i
     rc4_setup(keys.cipher_key, sizeof keys.cipher_key, cipher.state);
     const copy_status copied =
         job.decrypting
-            ? unwrap_container(input, head, job.output.file, keys.header_text, cipher.state)
-            : wrap_container(input, head, job.output.file, keys.header_text, cipher.state);
+            ? unwrap_container(input, head, job.output.file, keys.header_text, cipher.state,
+                               &job.body_done)
+            : wrap_container(input, head, job.output.file, keys.header_text, cipher.state,
+                             &job.body_done);
     if (copied == copy_status::read_failed) return read_failed;
     if (copied != copy_status::ok) return OUTCOME_DISK_WRITE;
     file_state written;
@@ -68,6 +70,7 @@ void prepare_target(const std::string& path, const run_state& run, target_job& j
         return;
     }
     job.decrypting = updatable && has_magic(head, CONTAINER_MAGIC);
+    job.body_size = job.read.size - (job.decrypting ? static_cast<std::int64_t>(HEADER_LENGTH) : 0);
     job.output_path = output_name(path, job.decrypting);
     if (job.decrypting && !header_matches(head, run.keys.header_text)) {
         job.outcome = OUTCOME_WRONG_KEY;  // nothing is written

@@ -5,6 +5,8 @@
 // applies the run's rules and puts the output in place.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <string>
 
 #include "container/container.h"
@@ -30,6 +32,10 @@ struct target_job {
     file_state read;          // the input as it was when reading began
     file_identity written;    // the output in its temporary
     temp_output output;
+    // For a progress display on another thread: the body's length once known
+    // (-1 before), and how much of it is written.
+    std::atomic<std::int64_t> body_size{-1};
+    std::atomic<std::uint64_t> body_done{0};
 };
 
 // Opens the target (bypassed when it cannot be read or is empty), reads its

@@ -13,9 +13,11 @@
 #include "container/run.h"
 #include "front/key_entry.h"
 #include "front/manual.h"
+#include "front/progress.h"
 #include "platform/environment.h"
 #include "platform/files.h"
 #include "platform/interrupt.h"
+#include "platform/status_line.h"
 #include "platform/terminal.h"
 
 namespace {
@@ -114,7 +116,15 @@ int run_targets(target_node* targets, bool delete_input) {
         status = report_outcome(outcome, path);
         return status == RUN_GOES_ON;
     };
-    if (!process_targets(paths, run, workers_for(paths.size()), report)) {
+    int width = 0;
+    const progress_display progress{
+        [&width](const std::string& path, std::uint64_t done, std::int64_t total, double seconds) {
+            draw_status_line(progress_text(path, done, total, seconds, width));
+        },
+        [] { erase_status_line(); }};
+    const bool show_progress = progress_wanted(width);
+    if (!process_targets(paths, run, workers_for(paths.size()), report,
+                         show_progress ? &progress : nullptr)) {
         return finish_run(run) && run.kept.empty() ? status : 1;
     }
     if (!finish_run(run)) return 1;

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 
+#include "platform/status_line.h"
 #include "platform/terminal.h"
 
 namespace {
@@ -40,6 +41,7 @@ void raise_default(int sig) {
 
 void on_ending_signal(int sig) {
     restore_terminal_mode();
+    erase_status_line();
     remove_partial_outputs([](const char* path) { unlink(path); });
     raise_default(sig);
 }
@@ -49,6 +51,7 @@ void on_ending_signal(int sig) {
 void on_stop_signal(int sig) {
     const int saved_errno = errno;
     restore_terminal_mode();
+    erase_status_line();
     raise_default(sig);
     set_handler(sig, on_stop_signal);
     errno = saved_errno;

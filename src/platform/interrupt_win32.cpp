@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "platform/interrupt.h"
+#include "platform/status_line.h"
 #include "platform/terminal.h"
 
 namespace {
@@ -16,6 +17,7 @@ std::recursive_mutex holding;
 BOOL WINAPI on_console_event(DWORD /*event*/) {
     const std::lock_guard wait_for_holder(holding);
     restore_terminal_mode();
+    erase_status_line();
     // The temporary is open for writing, but with delete sharing: the delete
     // takes effect when the ending process closes it.
     remove_partial_outputs([](const char* path) { DeleteFileA(path); });

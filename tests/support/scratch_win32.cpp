@@ -7,6 +7,10 @@
 
 namespace {
 
+// A progress line on the console would mix into the transcripts the tests
+// compare: runs started from the tests show none.
+const bool progress_off = SetEnvironmentVariableA("TOVIK_PROGRESS", "0") != 0;
+
 std::string current_directory() {
     std::vector<char> buffer(GetCurrentDirectoryA(0, nullptr) + 1);
     GetCurrentDirectoryA(static_cast<DWORD>(buffer.size()), buffer.data());

@@ -1,0 +1,51 @@
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "platform/status_line.h"
+
+namespace {
+
+// Columns drawn now; read by the signal handlers.
+volatile sig_atomic_t drawn = 0;
+
+void write_all_of(const char* text, std::size_t size) {
+    while (size > 0) {
+        const ssize_t put = ::write(STDERR_FILENO, text, size);
+        if (put <= 0) return;  // a status line is not worth a failure
+        text += put;
+        size -= static_cast<std::size_t>(put);
+    }
+}
+
+}  // namespace
+
+int status_line_width() {
+    if (!::isatty(STDERR_FILENO)) return 0;
+    winsize size{};
+    if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col == 0) return 80;
+    return size.ws_col;
+}
+
+void draw_status_line(std::string_view line) {
+    std::string text = "\r";
+    text += line;
+    const int width = static_cast<int>(line.size());
+    if (width < drawn) text.append(static_cast<std::size_t>(drawn - width), ' ');
+    drawn = width > drawn ? width : drawn;
+    write_all_of(text.data(), text.size());
+}
+
+void erase_status_line() {
+    static const char spaces[] = "                                ";
+    if (drawn == 0) return;
+    write_all_of("\r", 1);
+    for (int left = drawn; left > 0; left -= static_cast<int>(sizeof spaces - 1)) {
+        write_all_of(spaces, left < static_cast<int>(sizeof spaces - 1) ? static_cast<std::size_t>(left)
+                                                                      : sizeof spaces - 1);
+    }
+    write_all_of("\r", 1);
+    drawn = 0;
+}
