@@ -8,6 +8,7 @@
 #include "cipher/key_schedule.h"
 #include "cipher/md5.h"
 #include "cipher/rc4.h"
+#include "cipher/rc4_shapes.h"
 
 namespace {
 
@@ -40,6 +41,17 @@ void rc4_throughput(benchmark::State& bench) {
 
 void BM_rc4_apply(benchmark::State& bench) {
     rc4_throughput<rc4_apply>(bench);
+    bench.SetLabel(rc4_shape_name(rc4_chosen_shape()));
+}
+// One loop shape, whichever rc4_apply chose.
+template <rc4_shape shape>
+void apply_shape(std::uint8_t* data, std::size_t length, rc4_state& state) {
+    rc4_apply_shape(shape, data, length, state);
+}
+template <rc4_shape shape>
+void BM_rc4_shape(benchmark::State& bench) {
+    rc4_throughput<apply_shape<shape>>(bench);
+    bench.SetLabel(rc4_shape_name(shape));
 }
 void BM_rc4_textbook(benchmark::State& bench) {
     rc4_throughput<textbook_apply>(bench);
@@ -65,6 +77,12 @@ void BM_derive_key_material(benchmark::State& bench) {
 }  // namespace
 
 BENCHMARK(BM_rc4_apply)->Arg(16 << 10)->Arg(64 << 10)->Arg(128 << 10)->Arg(1 << 20);
+BENCHMARK(BM_rc4_shape<rc4_shape::u8_x1>)->Arg(128 << 10);
+BENCHMARK(BM_rc4_shape<rc4_shape::u8_x8>)->Arg(128 << 10);
+BENCHMARK(BM_rc4_shape<rc4_shape::u8_x16>)->Arg(128 << 10);
+BENCHMARK(BM_rc4_shape<rc4_shape::u32_x1>)->Arg(128 << 10);
+BENCHMARK(BM_rc4_shape<rc4_shape::u32_x2>)->Arg(128 << 10);
+BENCHMARK(BM_rc4_shape<rc4_shape::u32_x8>)->Arg(128 << 10);
 BENCHMARK(BM_rc4_textbook)->Arg(16 << 10)->Arg(64 << 10)->Arg(1 << 20);
 BENCHMARK(BM_md5_hex_64_chars);
 BENCHMARK(BM_derive_key_material);

@@ -3,10 +3,15 @@
 // alternating slices of thread CPU time. The cores of this machine change
 // speed with the host's load from one second to the next; slices of 20 ms
 // taken in turn meet the same speed, so the ratio holds still where two
-// separate one-second runs do not.
+// separate one-second runs do not. Each loop shape of the kernel is timed
+// the same way, so that the shape rc4_apply chose can be judged.
 //
-// Usage: rc4_vs_openssl [rounds]   prints, per block size:
-//   <bytes> tovik=<bytes/s> openssl=<bytes/s> ratio=<tovik/openssl>   (medians)
+// Usage: rc4_vs_openssl [rounds]   prints
+//   cpu <model name> (family <f>, model <m>)
+//   chosen <shape rc4_apply uses on long calls>
+//   <bytes> tovik=<bytes/s> openssl=<bytes/s> ratio=<tovik/openssl>   per block size
+//   shape <name> <bytes> rate=<bytes/s> ratio=<shape/openssl>         per shape
+// (rates and ratios are medians over the rounds, default 51).
 #include <openssl/evp.h>
 #include <openssl/provider.h>
 
@@ -14,9 +19,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <fstream>
+#include <functional>
+#include <string>
 #include <vector>
 
 #include "cipher/rc4.h"
+#include "cipher/rc4_shapes.h"
 
 namespace {
 
@@ -27,8 +36,7 @@ double thread_seconds() {
 }
 
 // Bytes per second of CPU time of pass over size bytes, for about 20 ms.
-template <typename Pass>
-double rate(std::size_t size, Pass pass) {
+double rate(std::size_t size, const std::function<void()>& pass) {
     const double start = thread_seconds();
     double elapsed = 0;
     std::size_t passes = 0;
@@ -43,6 +51,39 @@ double rate(std::size_t size, Pass pass) {
 double median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];
+}
+
+// The contenders take turns, in reverse order every other round; returns
+// each one's rates, round by round.
+std::vector<std::vector<double>> alternate(int rounds, std::size_t size,
+                                           const std::vector<std::function<void()>>& passes) {
+    std::vector<std::vector<double>> rates(passes.size());
+    for (int round = 0; round < rounds; ++round) {
+        for (std::size_t k = 0; k < passes.size(); ++k) {
+            const std::size_t which = round % 2 == 0 ? k : passes.size() - 1 - k;
+            rates[which].push_back(rate(size, passes[which]));
+        }
+    }
+    return rates;
+}
+
+double median_ratio(const std::vector<double>& a, const std::vector<double>& b) {
+    std::vector<double> ratios;
+    for (std::size_t round = 0; round < a.size(); ++round) ratios.push_back(a[round] / b[round]);
+    return median(ratios);
+}
+
+// "model name" (x86) and the family and model numbers from /proc/cpuinfo.
+std::string cpu_model() {
+    std::ifstream info("/proc/cpuinfo");
+    std::string line, name = "unknown", family = "?", model = "?";
+    const auto value = [&] { return line.substr(line.find(':') + 2); };
+    while (std::getline(info, line) && !line.empty()) {
+        if (line.starts_with("model name")) name = value();
+        else if (line.starts_with("cpu family")) family = value();
+        else if (line.starts_with("model\t")) model = value();
+    }
+    return name + " (family " + family + ", model " + model + ")";
 }
 
 }  // namespace
@@ -64,32 +105,37 @@ int main(int argc, char** argv) {
     }
     rc4_state state;
     rc4_setup(key, sizeof key, state);
+    std::printf("cpu %s\n", cpu_model().c_str());
+    std::printf("chosen %s\n", rc4_shape_name(rc4_chosen_shape()));
 
+    std::vector<unsigned char> block;
+    const auto theirs = [&] {
+        int written = 0;
+        EVP_EncryptUpdate(context, block.data(), &written, block.data(),
+                          static_cast<int>(block.size()));
+    };
     for (const std::size_t size : {std::size_t{16} << 10, std::size_t{128} << 10,
                                    std::size_t{1} << 20}) {
-        std::vector<unsigned char> block(size, 0x5a);
+        block.assign(size, 0x5a);
         const auto ours = [&] { rc4_apply(block.data(), size, state); };
-        const auto theirs = [&] {
-            int written = 0;
-            EVP_EncryptUpdate(context, block.data(), &written, block.data(),
-                              static_cast<int>(size));
-        };
-        std::vector<double> tovik, openssl;
-        for (int round = 0; round < rounds; ++round) {
-            if (round % 2 == 0) {
-                tovik.push_back(rate(size, ours));
-                openssl.push_back(rate(size, theirs));
-            } else {
-                openssl.push_back(rate(size, theirs));
-                tovik.push_back(rate(size, ours));
-            }
-        }
-        std::vector<double> ratios;
-        for (int round = 0; round < rounds; ++round) {
-            ratios.push_back(tovik[round] / openssl[round]);
-        }
-        std::printf("%zu tovik=%.0f openssl=%.0f ratio=%.3f\n", size, median(tovik),
-                    median(openssl), median(ratios));
+        const auto rates = alternate(rounds, size, {ours, theirs});
+        std::printf("%zu tovik=%.0f openssl=%.0f ratio=%.3f\n", size, median(rates[0]),
+                    median(rates[1]), median_ratio(rates[0], rates[1]));
+        std::fflush(stdout);
+    }
+
+    // Every shape at the program's block size, OpenSSL last in the list.
+    const std::size_t size = std::size_t{128} << 10;
+    block.assign(size, 0x5a);
+    std::vector<std::function<void()>> passes;
+    for (const rc4_shape shape : RC4_SHAPES) {
+        passes.push_back([&, shape] { rc4_apply_shape(shape, block.data(), size, state); });
+    }
+    passes.push_back(theirs);
+    const auto rates = alternate(rounds, size, passes);
+    for (std::size_t k = 0; k < std::size(RC4_SHAPES); ++k) {
+        std::printf("shape %s %zu rate=%.0f ratio=%.3f\n", rc4_shape_name(RC4_SHAPES[k]), size,
+                    median(rates[k]), median_ratio(rates[k], rates.back()));
     }
     EVP_CIPHER_CTX_free(context);
     EVP_CIPHER_free(cipher);

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "cipher/rc4_shapes.h"
 #include "support/vectors.h"
 
 namespace {
@@ -116,6 +117,44 @@ TEST(Rc4, MatchesTextbookForRandomKeysLengthsAndSplits) {
 
 // Short lengths exercise the bytewise tail and the first 8-byte group; the
 // data sits at every alignment, between guard bytes that must stay untouched.
+// Every loop shape against the oracle, at each length 0..300 in one call and
+// in three calls cut at points that vary with the length (so groups of 8 and
+// 16 start part-way), the data at every alignment; a further call must then
+// go on with the oracle's keystream, and the state must be the oracle's.
+TEST(Rc4, EveryShapeMatchesTextbookAtEveryLengthAndSplit) {
+    std::mt19937 random(14);
+    const bytes key = random_bytes(random, 16);
+    constexpr std::size_t LONGEST = 300, AFTER = 40;
+    const bytes plain = random_bytes(random, 8 + LONGEST + AFTER);
+    for (const rc4_shape shape : RC4_SHAPES) {
+        for (std::size_t length = 0; length <= LONGEST; ++length) {
+            const std::size_t align = length % 8;
+            const std::size_t first = length * 3 / 7;
+            const std::size_t second = first + (length - first) * (length % 5) / 5;
+            textbook_rc4 oracle(key);
+            bytes expected(plain.begin(), plain.begin() + align + length + AFTER);
+            for (std::size_t k = align; k < expected.size(); ++k) expected[k] ^= oracle.next();
+            for (const bool split : {false, true}) {
+                SCOPED_TRACE(std::string(rc4_shape_name(shape)) + ", length " +
+                             std::to_string(length) + (split ? " in three calls" : ""));
+                rc4_state state;
+                rc4_setup(key.data(), key.size(), state);
+                bytes data(plain.begin(), plain.begin() + align + length + AFTER);
+                std::uint8_t* const body = data.data() + align;
+                const std::size_t cuts[] = {0, split ? first : 0, split ? second : 0, length,
+                                            length + AFTER};
+                for (std::size_t c = 0; c + 1 < std::size(cuts); ++c) {
+                    rc4_apply_shape(shape, body + cuts[c], cuts[c + 1] - cuts[c], state);
+                }
+                ASSERT_EQ(data, expected);
+                ASSERT_EQ(state.x, oracle.i);
+                ASSERT_EQ(state.y, oracle.j);
+                ASSERT_EQ(std::memcmp(state.perm, oracle.s, 256), 0);
+            }
+        }
+    }
+}
+
 TEST(Rc4, ShortLengthsAtEveryAlignment) {
     std::mt19937 random(17);
     const bytes key = random_bytes(random, 16);
