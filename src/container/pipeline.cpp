@@ -37,22 +37,27 @@ struct stream_workers {
     std::mutex mutex;
     std::condition_variable work_ready, work_done;
     std::deque<target_slot*> waiting;
+    const target_slot* awaited = nullptr;  // the one the calling thread waits for
     bool closing = false;
     std::vector<std::thread> threads;
 
+    // Takes the first waiting slot and prepares it; called with lock held.
+    void prepare_next(std::unique_lock<std::mutex>& lock) {
+        target_slot* slot = waiting.front();
+        waiting.pop_front();
+        slot->began = clock::now();
+        lock.unlock();
+        prepare_target(*slot->path, run_settings, slot->job);
+        lock.lock();
+        slot->preparing = false;
+        if (slot == awaited) work_done.notify_one();
+    }
     void work() {
         std::unique_lock lock(mutex);
         for (;;) {
             work_ready.wait(lock, [&] { return closing || !waiting.empty(); });
             if (waiting.empty()) return;
-            target_slot* slot = waiting.front();
-            waiting.pop_front();
-            slot->began = clock::now();
-            lock.unlock();
-            prepare_target(*slot->path, run_settings, slot->job);
-            lock.lock();
-            slot->preparing = false;
-            work_done.notify_all();
+            prepare_next(lock);
         }
     }
     void submit(target_slot& slot) {
@@ -64,11 +69,22 @@ struct stream_workers {
     // false when the slot is still being prepared after timeout.
     bool wait_for(const target_slot& slot, std::chrono::milliseconds timeout) {
         std::unique_lock lock(mutex);
+        awaited = &slot;
         return work_done.wait_for(lock, timeout, [&] { return !slot.preparing; });
     }
-    void wait_for(const target_slot& slot) {
+    // Waits for slot, preparing waiting slots on this thread meanwhile: with
+    // many small files, a thread that waits and wakes for each would cost
+    // more than the file.
+    void wait_helping(const target_slot& slot) {
         std::unique_lock lock(mutex);
-        work_done.wait(lock, [&] { return !slot.preparing; });
+        awaited = &slot;
+        while (slot.preparing) {
+            if (waiting.empty()) {
+                work_done.wait(lock);
+            } else {
+                prepare_next(lock);
+            }
+        }
     }
     clock::time_point began(const target_slot& slot) {
         const std::lock_guard lock(mutex);
@@ -91,7 +107,7 @@ struct stream_workers {
 // Waits for the slot, showing its progress once it has taken about a second.
 void wait_showing(stream_workers& pool, const target_slot& slot, const progress_display* progress) {
     if (progress == nullptr) {
-        pool.wait_for(slot);
+        pool.wait_helping(slot);
         return;
     }
     bool shown = false;
@@ -142,7 +158,9 @@ bool process_targets(const std::vector<std::string*>& paths, run_state& run, uns
     // a few slots ahead of the commits, so that each has a file to work on
     // while this thread commits and reports in order.
     std::deque<std::unique_ptr<target_slot>> window;
-    const std::size_t ahead = 2 * pool.threads.size();
+    // Every slot ahead may hold a temporary, each tracked for the interrupt
+    // cleanup.
+    const std::size_t ahead = std::min<std::size_t>(4 * pool.threads.size(), TRACKED_OUTPUTS);
     std::size_t next = 0;
     bool going_on = true;
     while (going_on && (next < paths.size() || !window.empty())) {

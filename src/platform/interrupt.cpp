@@ -5,7 +5,6 @@
 namespace {
 
 // Read by the handlers, so each must be a plain lock-free load there.
-constexpr int TRACKED_OUTPUTS = 8;
 std::atomic<const char*> partial_outputs[TRACKED_OUTPUTS];
 static_assert(std::atomic<const char*>::is_always_lock_free);
 

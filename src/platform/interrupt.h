@@ -6,9 +6,9 @@
 // Installs the handlers; called once at start, on the main thread.
 void install_interrupt_cleanup();
 // A temporary file being written, removed if a signal ends the run. The text
-// must stay valid until forget_partial_output is given the same pointer. A
-// few can be tracked at once (one per thread writing an output); beyond
-// that, false.
+// must stay valid until forget_partial_output is given the same pointer. Up
+// to TRACKED_OUTPUTS can be tracked at once; beyond that, false.
+inline constexpr int TRACKED_OUTPUTS = 64;
 bool track_partial_output(const char* temp_path);
 void forget_partial_output(const char* temp_path);
 // For the handlers: passes every tracked temporary to remove, which must be
