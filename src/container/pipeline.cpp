@@ -26,13 +26,13 @@ constexpr std::chrono::milliseconds PROGRESS_EVERY{250};
 struct target_slot {
     std::string* path;
     target_job job;
-    bool preparing = false;  // handed to a worker, not yet done
-    clock::time_point began{};  // when a worker took it
+    bool preparing = false;     // handed to the workers, not yet done
+    clock::time_point began{};  // when a thread took it
 };
 
-// The threads that stream bodies, and the slots waiting for them.
-struct stream_workers {
-    explicit stream_workers(const run_state& the_run) : run_settings(the_run) {}
+// The threads that prepare targets, and the slots waiting for them.
+struct target_workers {
+    explicit target_workers(const run_state& the_run) : run_settings(the_run) {}
     const run_state& run_settings;
     std::mutex mutex;
     std::condition_variable work_ready, work_done;
@@ -105,7 +105,7 @@ struct stream_workers {
 };
 
 // Waits for the slot, showing its progress once it has taken about a second.
-void wait_showing(stream_workers& pool, const target_slot& slot, const progress_display* progress) {
+void wait_showing(target_workers& pool, const target_slot& slot, const progress_display* progress) {
     if (progress == nullptr) {
         pool.wait_helping(slot);
         return;
@@ -145,7 +145,7 @@ bool process_targets(const std::vector<std::string*>& paths, run_state& run, uns
         }
         return true;
     }
-    stream_workers pool(run);
+    target_workers pool(run);
     try {
         const interrupts_held while_starting;  // the workers never take a signal
         for (unsigned i = 0; i < std::max(workers, 1u); ++i) {
