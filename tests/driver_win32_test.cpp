@@ -5,11 +5,12 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "support/console_text.h"
-#include "support/scratch_win32.h"
+#include "support/system_win32.h"
 #include "support/vectors.h"
 
 namespace {
@@ -46,11 +47,12 @@ class WindowsProgram : public testing::Test {
         program = windows_path(TOVIK_BINARY);
     }
 
-    scratch_directory scratch;  // holds the run's standard input and output
+    scratch_dir scratch;  // holds the run's standard input and output
     HANDLE console = INVALID_HANDLE_VALUE;
 
     void SetUp() override {
-        make_directory("work");
+        scratch.enter();
+        std::filesystem::create_directory("work");
         console = open_console_input();
         if (console != INVALID_HANDLE_VALUE) FlushConsoleInputBuffer(console);
     }
@@ -173,13 +175,12 @@ TEST_F(WindowsProgram, WithoutAConsoleTheKeyIsNotReadAndNothingChanges) {
 // The manual is read in text mode: its "\r\n" come out as they were, and a
 // Ctrl+Z ends the text.
 TEST_F(WindowsProgram, ManualIsFoundAlongPathAndPrintedAsText) {
-    make_directory("docs");
     write_file("docs\\tovik.man",
                "TOVIK(1)\r\n100% plain %s\r\nend\x1A"
                "hidden\r\n");
     std::vector<char> saved(32768);
     const DWORD saved_length = GetEnvironmentVariableA("PATH", saved.data(), 32768);
-    SetEnvironmentVariableA("PATH", ("nowhere;\"" + scratch.path + "\\docs\"").c_str());
+    SetEnvironmentVariableA("PATH", ("nowhere;\"" + scratch.root + "\\docs\"").c_str());
     run_result found = run("-h", "");
     SetEnvironmentVariableA("PATH", "nowhere");
     run_result missing = run("-h", "");

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <filesystem>
 #include <functional>
 #include <set>
 #include <string>
@@ -11,14 +12,14 @@
 #include "platform/fault.h"
 #include "platform/files.h"
 #include "platform/temp_file.h"
-#include "support/scratch_win32.h"
+#include "support/system_win32.h"
 
 namespace {
 
 class WindowsFileLayer : public testing::Test {
   protected:
-    scratch_directory scratch;
-    void TearDown() override { fault_clear(); }
+    scratch_dir scratch;
+    void SetUp() override { scratch.enter(); }
 };
 
 std::string name_part(const std::string& path) {
@@ -31,11 +32,11 @@ bool is_read_only(const std::string& path) {
 }
 
 TEST_F(WindowsFileLayer, TemporariesAreUniqueAndBesideTheirOutput) {
-    make_directory("out");
+    std::filesystem::create_directory("out");
     struct form {
         std::string final_path, directory, expected_start;
     };
-    const std::string drive = scratch.path.substr(0, 2);
+    const std::string drive = scratch.root.substr(0, 2);
     for (const form& f : {form{"out\\x.bin", "out", "out\\x.bin.tovik-partial-"},
                           form{"out/x.bin", "out", "out/x.bin.tovik-partial-"},
                           form{drive + "x.bin", ".", drive + "x.bin.tovik-partial-"},
@@ -99,7 +100,7 @@ TEST_F(WindowsFileLayer, ReadOnlyFilesAreNeitherReplacedNorDeletedNorUpdated) {
 }
 
 TEST_F(WindowsFileLayer, OnlyRegularFilesOpen) {
-    make_directory("dir");
+    std::filesystem::create_directory("dir");
     os_file file;
     for (const char* path : {"dir", "NUL", "CON", "missing.txt"}) {
         EXPECT_FALSE(open_for_reading(path, file)) << path;
@@ -168,28 +169,28 @@ TEST_F(WindowsFileLayer, ReadOnlyAttributeIsCarriedToTheOutput) {
 
 TEST_F(WindowsFileLayer, ExistenceAndFullPaths) {
     write_file("here.txt", "x");
-    make_directory("dir");
+    std::filesystem::create_directory("dir");
     EXPECT_TRUE(path_exists("here.txt"));
     EXPECT_TRUE(path_exists("dir"));
-    EXPECT_TRUE(path_exists(scratch.path + "\\dir"));
+    EXPECT_TRUE(path_exists(scratch.root + "\\dir"));
     EXPECT_FALSE(path_exists("missing.txt"));
 
     std::string full;
     ASSERT_TRUE(full_path("here.txt", full));
-    EXPECT_EQ(full, scratch.path + "\\here.txt");
+    EXPECT_EQ(full, scratch.root + "\\here.txt");
     ASSERT_TRUE(full_path("dir/../here.txt", full));
-    EXPECT_EQ(full, scratch.path + "\\here.txt");
+    EXPECT_EQ(full, scratch.root + "\\here.txt");
     // Up to the limit of the ANSI call (MAX_PATH) the path comes whole;
     // beyond it the call may refuse, but never gives a cut path.
     for (std::size_t total : {MAX_PATH - 1, MAX_PATH + 40, 3 * MAX_PATH}) {
-        const std::size_t room = total - scratch.path.size() - 1;
+        const std::size_t room = total - scratch.root.size() - 1;
         const std::string name = std::string(room - 8, 'n') + "\\abc.txt";
         const bool made = full_path(name, full);
         if (total < MAX_PATH) {
             EXPECT_TRUE(made) << total;
         }
         if (made) {
-            EXPECT_EQ(full, scratch.path + "\\" + name) << total;
+            EXPECT_EQ(full, scratch.root + "\\" + name) << total;
         }
     }
     EXPECT_FALSE(full_path("", full));

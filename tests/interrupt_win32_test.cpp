@@ -13,7 +13,7 @@
 #include "platform/interrupt.h"
 #include "platform/temp_file.h"
 #include "platform/terminal.h"
-#include "support/scratch_win32.h"
+#include "support/system_win32.h"
 
 namespace {
 
@@ -68,7 +68,7 @@ TEST(ConsoleInterrupt, BreakDeletesThePartialOutputAndRestoresTheConsoleMode) {
     const DWORD cooked = ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT;
     ASSERT_TRUE(SetConsoleMode(console, cooked));
 
-    scratch_directory scratch;
+    scratch_dir scratch;
     // Under wine the event reaches every process on the console: this one
     // lets it pass. The handler stays for the rest of this process (it runs
     // this test alone), since the event may reach it after the child is gone.
@@ -79,7 +79,7 @@ TEST(ConsoleInterrupt, BreakDeletesThePartialOutputAndRestoresTheConsoleMode) {
     std::string command = std::string("\"") + self +
                           "\" --gtest_also_run_disabled_tests"
                           " --gtest_filter=ConsoleInterrupt.DISABLED_ChildInterruptedWhileWriting";
-    SetEnvironmentVariableA(DIRECTORY_VARIABLE, scratch.path.c_str());
+    SetEnvironmentVariableA(DIRECTORY_VARIABLE, scratch.root.c_str());
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
@@ -95,10 +95,10 @@ TEST(ConsoleInterrupt, BreakDeletesThePartialOutputAndRestoresTheConsoleMode) {
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     EXPECT_TRUE(ended) << "the child was not ended by Ctrl+Break";
-    EXPECT_EQ(GetFileAttributesA((scratch.path + "\\reached").c_str()), FILE_ATTRIBUTE_ARCHIVE)
+    EXPECT_EQ(GetFileAttributesA((scratch.root + "\\reached").c_str()), FILE_ATTRIBUTE_ARCHIVE)
         << "the child did not get to the interrupt";
 
-    EXPECT_FALSE(has_temporary(scratch.path));
+    EXPECT_FALSE(has_temporary(scratch.root));
     DWORD mode = 0;
     ASSERT_TRUE(GetConsoleMode(console, &mode));
     EXPECT_EQ(mode, cooked);

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <map>
 #include <set>
 #include <string>
@@ -12,7 +13,7 @@
 
 #include "collect/targets.h"
 #include "platform/listing.h"
-#include "support/scratch_win32.h"
+#include "support/system_win32.h"
 
 namespace {
 
@@ -98,8 +99,9 @@ TEST(PathSplit, SecondByteOfADoubleByteCharacterIsNoSeparator) {
         EXPECT_EQ(trim_trailing_separators("docs\\" + table), "docs\\" + table);
         EXPECT_EQ(trim_trailing_separators(table + "\\"), table);
 
-        scratch_directory scratch;
-        make_directory(table);
+        scratch_dir scratch;
+        scratch.enter();
+        ASSERT_TRUE(CreateDirectoryA(table.c_str(), nullptr));  // the name in the ANSI code page
         write_file(table + "\\a.txt", "a");
         EXPECT_EQ(collect(table), path_set{table + "\\a.txt"});
     } else {
@@ -111,8 +113,9 @@ TEST(PathSplit, SecondByteOfADoubleByteCharacterIsNoSeparator) {
 
 class WindowsFiles : public testing::Test {
   protected:
-    scratch_directory scratch;
+    scratch_dir scratch;
     const bool wine = running_under_wine();
+    void SetUp() override { scratch.enter(); }
 };
 
 // Wine always adds the archive bit to files, so the words that Windows
@@ -128,8 +131,8 @@ TEST_F(WindowsFiles, ListingPassesTheAttributeWordThrough) {
     set_attributes("readonly-archive.txt", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
     write_file("hidden.txt", "x");
     set_attributes("hidden.txt", FILE_ATTRIBUTE_HIDDEN);
-    make_directory("plain");
-    make_directory("hidden-dir");
+    std::filesystem::create_directory("plain");
+    std::filesystem::create_directory("hidden-dir");
     set_attributes("hidden-dir", FILE_ATTRIBUTE_HIDDEN);
 
     const auto words = list_words("*");
@@ -153,12 +156,9 @@ TEST_F(WindowsFiles, CollectionFollowsTheWordsOfRealEntries) {
     set_attributes("readonly-archive.txt", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
     write_file("hidden.txt", "x");
     set_attributes("hidden.txt", FILE_ATTRIBUTE_HIDDEN);
-    make_directory("docs");
     write_file("docs\\b.txt", "x");
-    make_directory("docs\\old");
     write_file("docs\\old\\c.txt", "x");
-    make_directory("secret");  // hidden: collected as a path, never entered
-    write_file("secret\\s.txt", "x");
+    write_file("secret\\s.txt", "x");  // hidden: collected as a path, never entered
     set_attributes("secret", FILE_ATTRIBUTE_HIDDEN);
 
     path_set expected = {"a.txt", "readonly-archive.txt", "docs\\b.txt", "docs\\old\\c.txt",
@@ -170,12 +170,9 @@ TEST_F(WindowsFiles, CollectionFollowsTheWordsOfRealEntries) {
 }
 
 TEST_F(WindowsFiles, PrefixesComeFromThePatternAndDescentAddsBackslashes) {
-    make_directory("top");
     write_file("top\\a.txt", "x");
     write_file("top\\a.dat", "x");
-    make_directory("top\\in.txt");  // a directory matching the wildcard
-    make_directory("top\\in.txt\\deep");
-    write_file("top\\in.txt\\deep\\z.bin", "x");
+    write_file("top\\in.txt\\deep\\z.bin", "x");  // in a directory matching the wildcard
 
     EXPECT_EQ(collect("top/*.txt"), (path_set{"top/a.txt", "top/in.txt\\deep\\z.bin"}));
     EXPECT_EQ(collect("top\\"), (path_set{"top\\a.txt", "top\\a.dat", "top\\in.txt\\deep\\z.bin"}));
@@ -184,18 +181,18 @@ TEST_F(WindowsFiles, PrefixesComeFromThePatternAndDescentAddsBackslashes) {
 
     // The drive part alone: the paths are the drive and the name, nothing
     // between (the scratch directory is the current one on its drive).
-    const std::string drive = scratch.path.substr(0, 2);
+    const std::string drive = scratch.root.substr(0, 2);
     ASSERT_EQ(drive[1], ':');
     SetCurrentDirectoryA("top");
     EXPECT_EQ(collect(drive + "*.txt"), (path_set{drive + "a.txt", drive + "in.txt\\deep\\z.bin"}));
     SetCurrentDirectoryA("..");
 
-    const std::string absolute = scratch.path + "\\top\\*.dat";
-    EXPECT_EQ(collect(absolute), path_set{scratch.path + "\\top\\a.dat"});
+    const std::string absolute = scratch.root + "\\top\\*.dat";
+    EXPECT_EQ(collect(absolute), path_set{scratch.root + "\\top\\a.dat"});
 }
 
 TEST_F(WindowsFiles, PatternsThatYieldNothing) {
-    make_directory("empty");
+    std::filesystem::create_directory("empty");
     int result = 0;
     EXPECT_TRUE(collect("missing.txt", &result).empty());
     EXPECT_EQ(result, -1);

@@ -11,7 +11,7 @@
 
 #include "front/key_entry.h"
 #include "platform/terminal.h"
-#include "support/scratch_win32.h"
+#include "support/system_win32.h"
 
 namespace {
 

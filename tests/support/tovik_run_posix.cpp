@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <thread>
 
 #include "cipher/key_schedule.h"
 #include "cipher/rc4.h"
@@ -80,12 +81,11 @@ void run_driver_and_exit(const std::vector<std::string>& args) {
 }
 
 bool start_binary(pty::session& run, const std::string& dir, const std::vector<std::string>& args,
-                  bool as_nobody) {
+                  bool as_nobody, pty::child_options options) {
     std::vector<std::string> argv{TOVIK_BINARY};
     argv.insert(argv.end(), args.begin(), args.end());
-    pty::child_options options;
     options.working_dir = dir;
-    options.set_env.push_back({"PATH", "/usr/bin:/bin"});
+    options.set_env.insert(options.set_env.begin(), {"PATH", "/usr/bin:/bin"});
     if (!as_nobody) return run.start(argv, options);
     return run.start(
         [&](int) {
@@ -156,6 +156,15 @@ std::string dialogue_text(std::size_t key_length, bool confirmed, const std::str
     std::string text = BANNER + "Key:" + stars(key_length);
     if (confirmed) text += "\nReenter Key:" + stars(key_length);
     return text + READY + answer;
+}
+
+bool output_in_progress(pty::session& run, const std::string& root) {
+    for (int i = 0; i < 20000; ++i) {
+        if (!temporaries(root).empty()) return true;
+        run.transcript();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
 }
 
 finished_run finish(pty::session& run, std::size_t key_length) {

@@ -1,29 +1,13 @@
-// Helpers for the Windows tests: a fresh directory per test, files with given
-// attributes, and the console when there is one.
+// What only the Windows tests need: attribute words, the console when there
+// is one, and wine. Scratch directories and files come from support/scratch.h.
 #pragma once
 
 #include <windows.h>
 
-#include <set>
 #include <string>
-#include <string_view>
 
 #include "support/scratch.h"
 
-// A new directory under the temporary directory, made the current directory
-// while it lives; removed afterwards, read-only files included.
-struct scratch_directory {
-    std::string path;      // absolute, with backslashes, no trailing one
-    std::string previous;  // the current directory before
-    scratch_directory();
-    ~scratch_directory();
-    scratch_directory(const scratch_directory&) = delete;
-    scratch_directory& operator=(const scratch_directory&) = delete;
-};
-
-// The names in directory, without "." and "..".
-std::set<std::string> names_in(const std::string& directory);
-void make_directory(const std::string& path);
 // Sets the attribute word (FILE_ATTRIBUTE_DIRECTORY is kept by the system).
 void set_attributes(const std::string& path, DWORD attributes);
 
