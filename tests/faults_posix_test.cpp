@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -59,31 +60,41 @@ struct faulted_run {
     std::vector<int> calls;  // per point, as the child counted them
 };
 
-// The run in a forked child on a pty, with the nth call of point failing.
-faulted_run run_with_fault(const temp_dir& dir, const scenario& s, int point, int nth) {
-    std::vector<std::string> args{s.pattern};
-    if (s.delete_input) args.push_back("-d");
+// One run of the driver in a forked child on a pty in dir, after prepare (given
+// the child's report descriptor) returned true there; KEY typed at its prompts.
+finished_run run_in_child(pty::session& session, const temp_dir& dir,
+                          const std::vector<std::string>& args,
+                          const std::function<bool(int)>& prepare = {}) {
     pty::child_options options;
     options.working_dir = dir.root;
-    pty::session session;
-    faulted_run result;
-    const bool started = session.start(
-        [&](int report) -> int {
-            exit_report_fd = report;
-            fault_clear();
-            // Registered before the driver's own handler, so it runs after it.
-            std::atexit(report_fault_calls);
-            if (point != NO_FAULT) fault_arm(static_cast<fault_point>(point), nth, EIO);
-            run_driver_and_exit(args);
-        },
-        options);
-    if (!started) {
+    if (!session.start(
+            [&](int report) -> int {
+                if (prepare && !prepare(report)) return 99;
+                run_driver_and_exit(args);
+            },
+            options)) {
         ADD_FAILURE() << "cannot start the run";
-        return result;
+        return {};
     }
     // A failed collection ends the run before any prompt.
     if (session.wait_for_output(BANNER + "Key:")) type_dialogue(session, KEY);
-    result.run = finish(session, KEY.size());
+    return finish(session, KEY.size());
+}
+
+// The run with the nth call of point failing.
+faulted_run run_with_fault(const temp_dir& dir, const scenario& s, int point, int nth) {
+    std::vector<std::string> args{s.pattern};
+    if (s.delete_input) args.push_back("-d");
+    pty::session session;
+    faulted_run result;
+    result.run = run_in_child(session, dir, args, [&](int report) {
+        exit_report_fd = report;
+        fault_clear();
+        // Registered before the driver's own handler, so it runs after it.
+        std::atexit(report_fault_calls);
+        if (point != NO_FAULT) fault_arm(static_cast<fault_point>(point), nth, EIO);
+        return true;
+    });
     const std::string& report = session.report();
     if (report.size() == sizeof(int) * POINTS) {
         result.calls.resize(POINTS);
@@ -283,7 +294,7 @@ namespace {
 
 // Drops root's privileges (in a forked child), so permission bits hold.
 // Without them the user's own bits hold already.
-bool become_nobody() {
+bool become_nobody(int = -1) {
     if (geteuid() != 0) return true;
     return setgroups(0, nullptr) == 0 && setgid(65534) == 0 && setuid(65534) == 0;
 }
@@ -293,23 +304,11 @@ bool give_to_nobody(const std::string& path) {
     return geteuid() != 0 || chown(path.c_str(), 65534, 65534) == 0;
 }
 
-// One run of the driver in a child on a pty, after prepare() in that child.
+// One run of the driver in a child, after prepare there.
 finished_run run_in_child(const temp_dir& dir, const std::vector<std::string>& args,
-                          bool (*prepare)() = nullptr) {
-    pty::child_options options;
-    options.working_dir = dir.root;
+                          bool (*prepare)(int) = nullptr) {
     pty::session session;
-    if (!session.start(
-            [&](int) -> int {
-                if (prepare != nullptr && !prepare()) return 99;
-                run_driver_and_exit(args);
-            },
-            options)) {
-        ADD_FAILURE() << "cannot start the run";
-        return {};
-    }
-    type_dialogue(session, KEY);
-    return finish(session, KEY.size());
+    return run_in_child(session, dir, args, prepare);
 }
 
 void expect_ended(const finished_run& run, const std::string& after_dialogue, int status) {

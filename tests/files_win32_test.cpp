@@ -1,15 +1,12 @@
-// The Windows file layer on real files: temporaries beside their output,
-// replacement, the read-only attribute, sizes past 4 GiB, full paths, and
-// the fault seam at the same points as on POSIX.
+// The Windows file layer where it differs from POSIX: temporaries beside
+// their output, replacement, the read-only attribute, full paths.
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <filesystem>
-#include <functional>
 #include <set>
 #include <string>
 
-#include "platform/fault.h"
 #include "platform/files.h"
 #include "platform/temp_file.h"
 #include "support/system_win32.h"
@@ -110,44 +107,6 @@ TEST_F(WindowsFileLayer, OnlyRegularFilesOpen) {
     }
 }
 
-TEST_F(WindowsFileLayer, BytesWrittenAreReadBack) {
-    std::string data(200000, '\0');
-    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7 + i / 256);
-    {
-        os_file file;
-        std::string temp;
-        ASSERT_TRUE(create_temp_beside("data.bin", file, temp));
-        ASSERT_TRUE(write_all(file, data.data(), data.size()));
-        ASSERT_TRUE(sync_file(file));
-        ASSERT_TRUE(close_file(file));
-        ASSERT_TRUE(replace_file(temp, "data.bin"));
-        ASSERT_TRUE(sync_outputs({"data.bin"}));
-    }
-    EXPECT_EQ(file_size("data.bin"), static_cast<std::int64_t>(data.size()));
-    os_file file;
-    ASSERT_TRUE(open_for_reading("data.bin", file));
-    std::string back;
-    char block[65536];
-    std::ptrdiff_t got = 0;
-    while ((got = read_some(file, block, sizeof block)) > 0)
-        back.append(block, static_cast<std::size_t>(got));
-    EXPECT_EQ(got, 0);
-    EXPECT_EQ(back, data);
-}
-
-TEST_F(WindowsFileLayer, SizesPastFourGibibytes) {
-    HANDLE file = CreateFileA("big.bin", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    LARGE_INTEGER end;
-    end.QuadPart = (5LL << 30) + 3;
-    ASSERT_TRUE(SetFilePointerEx(file, end, nullptr, FILE_BEGIN));
-    ASSERT_TRUE(SetEndOfFile(file));
-    CloseHandle(file);
-    EXPECT_EQ(file_size("big.bin"), (5LL << 30) + 3);
-    write_file("empty.bin", "");
-    EXPECT_EQ(file_size("empty.bin"), 0);
-}
-
 TEST_F(WindowsFileLayer, ReadOnlyAttributeIsCarriedToTheOutput) {
     write_file("plain.txt", "p");
     write_file("locked.txt", "l");
@@ -194,80 +153,6 @@ TEST_F(WindowsFileLayer, ExistenceAndFullPaths) {
         }
     }
     EXPECT_FALSE(full_path("", full));
-}
-
-// Each call asks the seam at the same point as on POSIX, once, and a fired
-// fault fails the call without touching anything.
-TEST_F(WindowsFileLayer, EveryCallAsksTheFaultSeamAtItsPoint) {
-    write_file("in.txt", "data");
-    os_file input;
-    ASSERT_TRUE(open_for_reading("in.txt", input));
-    os_file output;
-    std::string temp;
-    ASSERT_TRUE(create_temp_beside("out.txt", output, temp));
-    char byte = 0;
-    std::string full;
-
-    struct call {
-        const char* name;
-        fault_point point;
-        std::function<bool()> run;
-    };
-    const call calls[] = {
-        {"open_for_reading", fault_point::open,
-         [] {
-             os_file f;
-             return open_for_reading("in.txt", f);
-         }},
-        {"open_for_update", fault_point::open,
-         [] {
-             os_file f;
-             return open_for_update("in.txt", f);
-         }},
-        {"file_size", fault_point::open, [] { return file_size("in.txt") == 4; }},
-        {"path_exists", fault_point::open, [] { return path_exists("in.txt"); }},
-        {"full_path", fault_point::open, [&] { return full_path("in.txt", full); }},
-        {"create_temp_beside", fault_point::create,
-         [] {
-             os_file f;
-             std::string t;
-             if (!create_temp_beside("x.txt", f, t)) return false;
-             close_file(f);
-             return DeleteFileA(t.c_str()) != 0;
-         }},
-        {"read_some", fault_point::read, [&] { return read_some(input, &byte, 1) == 1; }},
-        {"write_all", fault_point::write, [&] { return write_all(output, "y", 1); }},
-        {"copy_attributes", fault_point::write, [&] { return copy_attributes(input, output); }},
-        {"sync_file", fault_point::sync, [&] { return sync_file(output); }},
-        {"sync_outputs", fault_point::sync, [] { return sync_outputs({"in.txt"}); }},
-    };
-    for (const call& c : calls) {
-        fault_clear();
-        fault_arm(c.point, 1, 5);
-        EXPECT_FALSE(c.run()) << c.name << " ignored its fault";
-        EXPECT_EQ(fault_calls(c.point), 1) << c.name;
-        EXPECT_TRUE(c.run()) << c.name << " failed without a fault";
-        EXPECT_EQ(fault_calls(c.point), 2) << c.name;
-    }
-    EXPECT_EQ(names_in(".").size(), 2u) << "a faulted create left a file";
-
-    fault_clear();
-    fault_arm(fault_point::close, 1, 5);
-    EXPECT_FALSE(close_file(output));
-    EXPECT_FALSE(output.is_open());
-    EXPECT_EQ(fault_calls(fault_point::close), 1);
-    // The handle was released all the same: the file can be renamed and
-    // then deleted.
-    fault_arm(fault_point::rename, 1, 5);
-    EXPECT_FALSE(replace_file(temp, "out.txt"));
-    EXPECT_TRUE(replace_file(temp, "out.txt"));
-    EXPECT_EQ(fault_calls(fault_point::rename), 2);
-    fault_arm(fault_point::unlink, 1, 5);
-    EXPECT_FALSE(remove_file("out.txt"));
-    EXPECT_TRUE(remove_file("out.txt"));
-    EXPECT_EQ(fault_calls(fault_point::unlink), 2);
-    EXPECT_TRUE(close_file(input));
-    EXPECT_EQ(names_in("."), std::set<std::string>{"in.txt"});
 }
 
 }  // namespace
