@@ -26,13 +26,6 @@ const std::string USAGE =
     "\n       '*.exe', '*.t*', path, full path or filename only. \n\n"
     "\ntype \"tovik -h|more\" for full detailed info\n";
 
-// "hello\n" under the passphrase "secret", from the whole-container vectors.
-std::string hello_container() {
-    for (const auto& v : read_vector_file("containers.txt"))
-        if (v[0] == "736563726574") return from_hex(v[2]);
-    return {};
-}
-
 void expect_exit(const pty::exit_status& status, int code) {
     EXPECT_TRUE(status.exited) << "signaled " << status.signal << " timed out " << status.timed_out;
     EXPECT_EQ(status.code, code);

@@ -14,16 +14,16 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "container/container.h"
-#include "platform/temp_file.h"
 #include "platform/fault.h"
+#include "platform/temp_file.h"
 #include "support/pty_posix.h"
 #include "support/tovik_run_posix.h"
 
@@ -65,14 +65,7 @@ struct faulted_run {
 finished_run run_in_child(pty::session& session, const temp_dir& dir,
                           const std::vector<std::string>& args,
                           const std::function<bool(int)>& prepare = {}) {
-    pty::child_options options;
-    options.working_dir = dir.root;
-    if (!session.start(
-            [&](int report) -> int {
-                if (prepare && !prepare(report)) return 99;
-                run_driver_and_exit(args);
-            },
-            options)) {
+    if (!start_driver(session, dir.root, args, prepare)) {
         ADD_FAILURE() << "cannot start the run";
         return {};
     }
@@ -155,8 +148,8 @@ void check_faulted_run(const temp_dir& dir, const scenario& s,
     if (!run.dialogue) {  // only a failed listing stops the run this early
         EXPECT_EQ(point, static_cast<int>(fault_point::list)) << run.transcript;
         const std::string unread = "cannot read the directory " + s.pattern + "\n";
-        EXPECT_EQ(run.transcript, BANNER + (nth == 2 ? unread : "") + "\ncannot process input file " +
-                                      s.pattern + "\n");
+        EXPECT_EQ(run.transcript, BANNER + (nth == 2 ? unread : "") +
+                                      "\ncannot process input file " + s.pattern + "\n");
         EXPECT_TRUE(run.status.exited && run.status.code == 1);
         expect_state(dir.root, allowed);
         return;
@@ -224,7 +217,7 @@ void check_faulted_run(const temp_dir& dir, const scenario& s,
     EXPECT_EQ(run.status.code, fatal || kept ? 1 : 0);
     // These fail only while an output is made: never silently.
     static const std::set<fault_point> writing{fault_point::create, fault_point::write,
-                                               fault_point::sync, fault_point::close,
+                                               fault_point::sync,   fault_point::close,
                                                fault_point::rename, fault_point::unlink};
     if (point != NO_FAULT && writing.contains(static_cast<fault_point>(point))) {
         EXPECT_TRUE(failure_reported) << "failure reported as success";

@@ -24,9 +24,7 @@ class WindowsTransform : public testing::Test {
     // build directory's drive.
     static std::string container;
     static void SetUpTestSuite() {
-        for (const auto& row : read_vector_file("containers.txt")) {
-            if (row[0] == "736563726574") container = from_hex(row[2]);
-        }
+        container = hello_container();
     }
     scratch_dir scratch;
 

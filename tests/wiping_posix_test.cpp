@@ -186,10 +186,8 @@ TEST(Wiping, KeyMaterialIsFoundWhileInUse) {
     temp_dir dir;
     write_file(dir.at("huge"), "");
     fs::resize_file(dir.at("huge"), 1ull << 30);  // reads as zeros, costs no disk
-    pty::child_options options;
-    options.working_dir = dir.root;
     pty::session run;
-    ASSERT_TRUE(run.start([](int) -> int { run_driver_and_exit({"huge"}); }, options));
+    ASSERT_TRUE(start_driver(run, dir.root, {"huge"}));
     const std::string key = fresh_key();
     ASSERT_TRUE(type_dialogue(run, key));
     ASSERT_TRUE(output_in_progress(run, dir.root)) << run.transcript();
@@ -213,16 +211,12 @@ TEST(Wiping, NoKeyMaterialIsLeftAtExit) {
     temp_dir dir;
     const std::string plain = random_bytes(300000, 21);
     write_file(dir.at("note"), plain);
-    pty::child_options options;
-    options.working_dir = dir.root;
     pty::session run;
-    ASSERT_TRUE(run.start(
-        [](int report) -> int {
-            exit_report_fd = report;
-            std::atexit(hold_at_exit);  // before the driver's: runs after it
-            run_driver_and_exit({"note"});
-        },
-        options));
+    ASSERT_TRUE(start_driver(run, dir.root, {"note"}, [](int report) {
+        exit_report_fd = report;
+        std::atexit(hold_at_exit);  // before the driver's: runs after it
+        return true;
+    }));
     const std::string key = fresh_key();
     ASSERT_TRUE(type_dialogue(run, key, ""));
     EXPECT_EQ(found_in_memory(run.pid(), {{"passphrase", key}}),

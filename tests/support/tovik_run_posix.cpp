@@ -1,7 +1,7 @@
 #include "support/tovik_run_posix.h"
 
-#include <gtest/gtest.h>
 #include <grp.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -78,6 +78,18 @@ void run_driver_and_exit(const std::vector<std::string>& args) {
     for (std::string& word : words) argv.push_back(word.data());
     argv.push_back(nullptr);
     std::exit(run_driver(static_cast<int>(words.size()), argv.data()));
+}
+
+bool start_driver(pty::session& run, const std::string& dir, const std::vector<std::string>& args,
+                  const std::function<bool(int report)>& prepare) {
+    pty::child_options options;
+    options.working_dir = dir;
+    return run.start(
+        [&](int report) -> int {
+            if (prepare && !prepare(report)) return 99;
+            run_driver_and_exit(args);
+        },
+        options);
 }
 
 bool start_binary(pty::session& run, const std::string& dir, const std::vector<std::string>& args,
@@ -175,7 +187,8 @@ finished_run finish(pty::session& run, std::size_t key_length) {
     const std::size_t key = done.transcript.find("Key:", BANNER.size());
     if (!done.transcript.starts_with(BANNER) || key == std::string::npos) return done;
     done.before_dialogue = done.transcript.substr(BANNER.size(), key - BANNER.size());
-    const std::string dialogue = done.transcript.substr(0, BANNER.size()) + done.transcript.substr(key);
+    const std::string dialogue =
+        done.transcript.substr(0, BANNER.size()) + done.transcript.substr(key);
     for (bool confirmed : {true, false}) {
         const std::string shown = dialogue_text(key_length, confirmed);
         if (dialogue.starts_with(shown)) {
