@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-
 void set_attributes(const std::string& path, DWORD attributes) {
     ASSERT_TRUE(SetFileAttributesA(path.c_str(), attributes)) << path;
 }
@@ -10,6 +9,30 @@ void set_attributes(const std::string& path, DWORD attributes) {
 HANDLE open_console_input() {
     return CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                        nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
+std::optional<DWORD> run_this_binary(const std::string& arguments, DWORD flags, DWORD timeout_ms) {
+    char self[MAX_PATH + 1];
+    const DWORD length = GetModuleFileNameA(nullptr, self, sizeof self);
+    if (length == 0 || length >= sizeof self) return std::nullopt;
+    std::string command = std::string("\"") + self + "\" " + arguments;
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, flags, nullptr, nullptr,
+                        &startup, &process)) {
+        return std::nullopt;
+    }
+    std::optional<DWORD> status;
+    if (WaitForSingleObject(process.hProcess, timeout_ms) == WAIT_OBJECT_0) {
+        DWORD code = 0;
+        if (GetExitCodeProcess(process.hProcess, &code)) status = code;
+    } else {
+        TerminateProcess(process.hProcess, 99);
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return status;
 }
 
 bool running_under_wine() {

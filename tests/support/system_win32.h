@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 
 #include "support/scratch.h"
@@ -18,6 +19,12 @@ HANDLE open_console_input();
 inline constexpr char NO_CONSOLE[] =
     "no console: CONIN$ cannot be opened (under wine, run with a terminal on standard input, "
     "as scripts/windows-test.sh does)";
+
+// Runs this test binary again with arguments, as a new process created with
+// flags: its exit status, or nothing when it did not start or did not end
+// within timeout_ms (it is then ended).
+std::optional<DWORD> run_this_binary(const std::string& arguments, DWORD flags,
+                                     DWORD timeout_ms = 60000);
 
 // Wine reports itself through an export of ntdll that Windows lacks.
 bool running_under_wine();
