@@ -118,51 +118,39 @@ class WindowsFiles : public testing::Test {
     void SetUp() override { scratch.enter(); }
 };
 
+// The listing passes the attribute word through, and collection follows it.
 // Wine always adds the archive bit to files, so the words that Windows
 // reports as exactly read-only or hidden arrive with 0x20 and are collected
 // there; Windows reports them bare and collection leaves them out.
-TEST_F(WindowsFiles, ListingPassesTheAttributeWordThrough) {
-    write_file("archive.txt", "x");
-    write_file("normal.txt", "x");
-    set_attributes("normal.txt", FILE_ATTRIBUTE_NORMAL);
-    write_file("readonly.txt", "x");
-    set_attributes("readonly.txt", FILE_ATTRIBUTE_READONLY);
-    write_file("readonly-archive.txt", "x");
-    set_attributes("readonly-archive.txt", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
-    write_file("hidden.txt", "x");
-    set_attributes("hidden.txt", FILE_ATTRIBUTE_HIDDEN);
+TEST_F(WindowsFiles, ListingAndCollectionFollowTheAttributeWords) {
+    constexpr DWORD READ_ONLY = FILE_ATTRIBUTE_READONLY, ARCHIVE = FILE_ATTRIBUTE_ARCHIVE,
+                    HIDDEN = FILE_ATTRIBUTE_HIDDEN, DIRECTORY = FILE_ATTRIBUTE_DIRECTORY;
+    const std::pair<const char*, DWORD> files[] = {
+        {"archive.txt", ARCHIVE},      {"normal.txt", FILE_ATTRIBUTE_NORMAL},
+        {"readonly.txt", READ_ONLY},   {"readonly-archive.txt", READ_ONLY | ARCHIVE},
+        {"hidden.txt", HIDDEN},        {"docs\\b.txt", ARCHIVE},
+        {"docs\\old\\c.txt", ARCHIVE}, {"secret\\s.txt", ARCHIVE}};
+    for (const auto& [name, attributes] : files) {
+        write_file(name, "x");
+        set_attributes(name, attributes);
+    }
+    set_attributes("secret", HIDDEN);  // collected as a path, never entered
     std::filesystem::create_directory("plain");
-    std::filesystem::create_directory("hidden-dir");
-    set_attributes("hidden-dir", FILE_ATTRIBUTE_HIDDEN);
 
-    const auto words = list_words("*");
-    const std::uint32_t file_bits = wine ? FILE_ATTRIBUTE_ARCHIVE : 0;
-    EXPECT_EQ(words.at("archive.txt"), FILE_ATTRIBUTE_ARCHIVE);
-    EXPECT_EQ(words.at("normal.txt"), file_bits);  // 0x80 alone reads as 0
-    EXPECT_EQ(words.at("readonly.txt"), FILE_ATTRIBUTE_READONLY | file_bits);
-    EXPECT_EQ(words.at("readonly-archive.txt"), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
-    EXPECT_EQ(words.at("hidden.txt"), FILE_ATTRIBUTE_HIDDEN | file_bits);
-    EXPECT_EQ(words.at("plain"), FILE_ATTRIBUTE_DIRECTORY);
-    EXPECT_EQ(words.at("hidden-dir"), FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN);
-    EXPECT_EQ(words.at("."), FILE_ATTRIBUTE_DIRECTORY);
-    EXPECT_EQ(words.at(".."), FILE_ATTRIBUTE_DIRECTORY);
-}
-
-TEST_F(WindowsFiles, CollectionFollowsTheWordsOfRealEntries) {
-    write_file("a.txt", "x");
-    write_file("readonly.txt", "x");
-    set_attributes("readonly.txt", FILE_ATTRIBUTE_READONLY);
-    write_file("readonly-archive.txt", "x");
-    set_attributes("readonly-archive.txt", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
-    write_file("hidden.txt", "x");
-    set_attributes("hidden.txt", FILE_ATTRIBUTE_HIDDEN);
-    write_file("docs\\b.txt", "x");
-    write_file("docs\\old\\c.txt", "x");
-    write_file("secret\\s.txt", "x");  // hidden: collected as a path, never entered
-    set_attributes("secret", FILE_ATTRIBUTE_HIDDEN);
-
-    path_set expected = {"a.txt", "readonly-archive.txt", "docs\\b.txt", "docs\\old\\c.txt",
-                         "secret"};
+    const std::uint32_t file_bits = wine ? ARCHIVE : 0;  // 0x80 alone reads as 0
+    EXPECT_EQ(list_words("*"),
+              (std::map<std::string, std::uint32_t>{{".", DIRECTORY},
+                                                    {"..", DIRECTORY},
+                                                    {"archive.txt", ARCHIVE},
+                                                    {"normal.txt", file_bits},
+                                                    {"readonly.txt", READ_ONLY | file_bits},
+                                                    {"readonly-archive.txt", READ_ONLY | ARCHIVE},
+                                                    {"hidden.txt", HIDDEN | file_bits},
+                                                    {"docs", DIRECTORY},
+                                                    {"secret", DIRECTORY | HIDDEN},
+                                                    {"plain", DIRECTORY}}));
+    path_set expected = {"archive.txt", "normal.txt",       "readonly-archive.txt",
+                         "docs\\b.txt", "docs\\old\\c.txt", "secret"};
     if (wine) expected.insert({"readonly.txt", "hidden.txt"});  // 0x21 and 0x22 there
     int result = -1;
     EXPECT_EQ(collect("*.*", &result), expected);
