@@ -163,7 +163,10 @@ TEST(Driver, WildcardsAndTreesTakeEveryMatchOnce) {
     for (const auto& [pattern, lines] : lines_by_pattern) {
         SCOPED_TRACE(pattern);
         const std::vector<std::string> order = targets_in(dir.root, pattern);
+        std::set<std::string> targets;
+        for (const auto& [target, line] : lines) targets.insert(target);
         ASSERT_EQ(order.size(), lines.size());
+        ASSERT_EQ(std::set<std::string>(order.begin(), order.end()), targets);
         std::string report = "\n";
         for (const std::string& target : order) report += lines.at(target) + "\n";
         const bool head_container = snapshot(dir.root).at(order[0]).starts_with("tvk4:");
