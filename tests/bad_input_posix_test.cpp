@@ -23,10 +23,9 @@ namespace {
 const std::string KEY = "bad input";
 using tree = std::map<std::string, std::string>;
 
-// Runs tovik with args in dir, typing key; the whole run.
 finished_run run_tovik(const temp_dir& dir, const std::vector<std::string>& args,
-                       const std::string& key = KEY, const std::string& subdir = "") {
-    return run_binary(subdir.empty() ? dir.root : dir.at(subdir), args, key);
+                       const std::string& key = KEY) {
+    return run_binary(dir.root, args, key);
 }
 
 // The report of a run in which every target succeeded, in processing order.

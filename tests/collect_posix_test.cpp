@@ -26,6 +26,7 @@
 #include "collect/targets.h"
 #include "platform/fault.h"
 #include "platform/listing.h"
+#include "support/scratch.h"
 
 namespace {
 
@@ -71,20 +72,6 @@ void discover(const std::string& prefix, paths& found) {
     closedir(dir);
 }
 
-// Makes a tree removable again after a test took permissions away.
-void make_removable(const std::string& path) {
-    struct stat status {};
-    if (lstat(path.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) return;
-    chmod(path.c_str(), 0700);
-    DIR* dir = opendir(path.c_str());
-    if (dir == nullptr) return;
-    while (const dirent* entry = readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..") make_removable(path + "/" + name);
-    }
-    closedir(dir);
-}
-
 // Runs check in a forked child and expects it to exit with 0; the alarm ends
 // a child that blocks, so a hang fails the test instead of stalling the run.
 int run_in_child(int (*check)()) {
@@ -99,145 +86,130 @@ int run_in_child(int (*check)()) {
     return WEXITSTATUS(status);
 }
 
+// Files of one byte ("x") at each path, a directory for each path ending in '/'.
+void make_tree(const paths& entries) {
+    for (const std::string& entry : entries) {
+        if (entry.ends_with('/')) {
+            ASSERT_TRUE(std::filesystem::create_directories(entry)) << entry;
+        } else {
+            ASSERT_TRUE(write_file(entry, "x")) << entry;
+        }
+    }
+}
+
+struct pattern_case {
+    std::string pattern;
+    int result;
+    paths targets;  // in any order
+};
+
+void expect_collected(const std::vector<pattern_case>& cases) {
+    for (const pattern_case& c : cases) {
+        const collected got = collect(c.pattern);
+        EXPECT_EQ(got.result, c.result) << c.pattern;
+        EXPECT_EQ(sorted(got.list), sorted(c.targets)) << c.pattern;
+    }
+}
+
+// Each test works in a fresh directory that is also the current one.
 class CollectPosix : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char cwd[PATH_MAX];
-        ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
-        saved_cwd_ = cwd;
-        const char* tmp = std::getenv("TMPDIR");
-        std::string templ =
-            std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/tovik-collect-XXXXXX";
-        ASSERT_NE(mkdtemp(templ.data()), nullptr);
-        root_ = templ;
-        ASSERT_EQ(chdir(root_.c_str()), 0);
-    }
-
-    void TearDown() override {
-        fault_clear();
-        EXPECT_EQ(chdir(saved_cwd_.c_str()), 0);
-        make_removable(root_);
-        std::error_code ignored;
-        std::filesystem::remove_all(root_, ignored);
-    }
-
-    static void make_file(const std::string& path, mode_t mode = 0644) {
-        const int fd = open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY, 0600);
-        ASSERT_GE(fd, 0) << path;
-        ASSERT_EQ(write(fd, "x", 1), 1);
-        ASSERT_EQ(close(fd), 0);
-        ASSERT_EQ(chmod(path.c_str(), mode), 0);
-    }
-
-    static void make_dir(const std::string& path) {
-        ASSERT_EQ(mkdir(path.c_str(), 0755), 0) << path;
-    }
-
-    std::string root_;
-    std::string saved_cwd_;
+    void SetUp() override { dir.enter(); }
+    scratch_dir dir;
 };
 
-TEST_F(CollectPosix, WorkedExampleListsTheReverseOfDiscovery) {
-    make_file("a.txt");
-    make_dir("docs");
-    make_file("docs/b.txt");
-    make_dir("docs/old");
-    make_dir("docs/old/empty");
-    make_file("docs/c.txt", 0444);
-    make_file("z.txt");
-
+// The list runs from the last target found to the first, and targets are
+// found in the order of the directory reads, depth first.
+TEST_F(CollectPosix, ListIsTheReverseOfDiscovery) {
+    make_tree({"a.txt", "docs/b.txt", "docs/old/empty/", "z.txt", "p/2", "p/3", "p/q/4", "p/q/r/5",
+               "p/q/r/6", "p/s/7", "t/8"});
+    ASSERT_TRUE(write_file("docs/c.txt", "x", 0444));
     const collected got = collect("*.*");
     EXPECT_EQ(got.result, 0);
-    EXPECT_EQ(sorted(got.list), (paths{"a.txt", "docs/b.txt", "docs/c.txt", "z.txt"}));
-
+    EXPECT_EQ(sorted(got.list), (paths{"a.txt", "docs/b.txt", "docs/c.txt", "p/2", "p/3", "p/q/4",
+                                       "p/q/r/5", "p/q/r/6", "p/s/7", "t/8", "z.txt"}));
     paths discovery;
     discover("", discovery);
     std::reverse(discovery.begin(), discovery.end());
     EXPECT_EQ(got.list, discovery);
-
-    // Depth-first: everything below docs comes together, not interleaved.
-    const auto b = std::find(got.list.begin(), got.list.end(), "docs/b.txt");
-    const auto c = std::find(got.list.begin(), got.list.end(), "docs/c.txt");
-    ASSERT_NE(b, got.list.end());
-    ASSERT_NE(c, got.list.end());
-    EXPECT_EQ(std::abs(b - c), 1);
 }
 
-TEST_F(CollectPosix, DeeperTreeFollowsDiscoveryOrder) {
-    for (const char* dir : {"p", "p/q", "p/q/r", "p/s", "t"}) make_dir(dir);
-    for (const char* file :
-         {"1", "p/2", "p/3", "p/q/4", "p/q/r/5", "p/q/r/6", "p/s/7", "t/8", "9"}) {
-        make_file(file);
-    }
-    const collected got = collect("*");
-    paths discovery;
-    discover("", discovery);
-    std::reverse(discovery.begin(), discovery.end());
-    EXPECT_EQ(got.result, 0);
-    EXPECT_EQ(got.list, discovery);
-    EXPECT_EQ(got.list.size(), 9u);
-}
-
-class CollectPatterns : public CollectPosix {
-  protected:
-    void SetUp() override {
-        CollectPosix::SetUp();
-        for (const char* file : {"a.txt", "b.tvk", "readme", "x.exe"}) make_file(file);
-        make_dir("tools.exe");
-        make_file("tools.exe/run.sh");
-        make_dir("tools.exe/lib");
-        make_file("tools.exe/lib/deep.bin");
-        make_dir("docs");
-        make_file("docs/b.txt");
-        make_file("docs/notes.md");
-    }
-
-    void expect_set(const std::string& pattern, const paths& expected) {
-        const collected got = collect(pattern);
-        EXPECT_EQ(got.result, 0) << pattern;
-        EXPECT_EQ(sorted(got.list), sorted(expected)) << pattern;
-    }
-};
-
-TEST_F(CollectPatterns, EverythingPatternsWalkTheWholeTree) {
+// A wildcard filters only the names of its own directory: a directory it
+// matches is walked whole, and a directory named alone yields its content.
+// The path before the last separator is kept as written.
+TEST_F(CollectPosix, PatternsAndPrefixes) {
+    make_tree({"a.txt", "b.tvk", "readme", "x.exe", "tools.exe/run.sh", "tools.exe/lib/deep.bin",
+               "docs/b.txt", "docs/notes.md"});
     const paths all{"a.txt",      "b.tvk",         "readme",           "x.exe",
                     "docs/b.txt", "docs/notes.md", "tools.exe/run.sh", "tools.exe/lib/deep.bin"};
-    expect_set("*", all);
-    expect_set("*.*", all);
+    const paths docs{"docs/b.txt", "docs/notes.md"};
+    const paths tools{"tools.exe/run.sh", "tools.exe/lib/deep.bin"};
+    expect_collected({
+        {"*", 0, all},
+        {"*.*", 0, all},
+        {"*.t*", 0, {"a.txt", "b.tvk"}},
+        {"?.t??", 0, {"a.txt", "b.tvk"}},
+        {"??????", 0, {"readme"}},
+        {"*.exe", 0, {"x.exe", "tools.exe/run.sh", "tools.exe/lib/deep.bin"}},
+        {"docs/*.md", 0, {"docs/notes.md"}},
+        {"docs", 0, docs},
+        {"docs/", 0, docs},
+        {"docs//", 0, docs},
+        {"tools.exe", 0, tools},
+        {"./docs/../docs/n*", 0, {"./docs/../docs/notes.md"}},
+        {"./docs/../docs", 0, {"./docs/../docs/b.txt", "./docs/../docs/notes.md"}},
+        {".//tools.exe//lib", 0, {".//tools.exe//lib/deep.bin"}},
+        {dir.root + "/docs/b.txt", 0, {dir.root + "/docs/b.txt"}},
+        {"readme", 0, {"readme"}},
+    });
 }
 
-TEST_F(CollectPatterns, WildcardsFilterOnlyTheirOwnDirectory) {
-    expect_set("*.t*", {"a.txt", "b.tvk"});
-    expect_set("?.t??", {"a.txt", "b.tvk"});
-    expect_set("??????", {"readme"});
-    // A matched directory is walked whole, whatever its files are called.
-    expect_set("*.exe", {"x.exe", "tools.exe/run.sh", "tools.exe/lib/deep.bin"});
-    expect_set("docs/*.md", {"docs/notes.md"});
-}
-
-TEST_F(CollectPatterns, DirectoryNameYieldsItsContentNotItself) {
-    for (const char* pattern : {"docs", "docs/", "docs//"}) {
-        expect_set(pattern, {"docs/b.txt", "docs/notes.md"});
-    }
-    expect_set("tools.exe", {"tools.exe/run.sh", "tools.exe/lib/deep.bin"});
-}
-
-TEST_F(CollectPatterns, PrefixIsKeptAsWritten) {
-    expect_set("./docs/../docs/n*", {"./docs/../docs/notes.md"});
-    expect_set("./docs/../docs", {"./docs/../docs/b.txt", "./docs/../docs/notes.md"});
-    expect_set(".//tools.exe//lib", {".//tools.exe//lib/deep.bin"});
-    expect_set(root_ + "/docs/b.txt", {root_ + "/docs/b.txt"});
-    expect_set("readme", {"readme"});
+// Hidden and read-only entries are taken (a dot-directory as a target, never
+// entered); "." and ".." never; an empty directory yields nothing, a pattern
+// that matches nothing -1; names go byte for byte; only the exact shape of a
+// temporary is passed over.
+TEST_F(CollectPosix, WhatIsTakenAndWhatIsNot) {
+    const paths odd{"line\nbreak", "100%s%n", "-d", " spaced ", "caf\xE9", "*star?"};
+    make_tree(odd);
+    make_tree({"visible.txt", ".secret", ".git/config", "d/f", "empty/", "x.tovik-partial-AbC123",
+               "sub/.tovik-partial-Zz9xY0", "my.tovik-config", "notes.tovik-ABCDEF"});
+    ASSERT_TRUE(write_file("locked.txt", "x", 0444));
+    paths all{".git", ".secret",         "locked.txt",        "visible.txt",
+              "d/f",  "my.tovik-config", "notes.tovik-ABCDEF"};
+    all.insert(all.end(), odd.begin(), odd.end());
+    expect_collected({
+        {"*", 0, all},
+        {".git", 0, {".git"}},
+        {"locked.txt", 0, {"locked.txt"}},
+        {".", 0, {}},
+        {"..", 0, {}},
+        {"d/.", 0, {}},
+        {"d/..", 0, {}},
+        {"d/./", 0, {}},
+        {"empty", 0, {}},
+        {"empty/", 0, {}},
+        {"empty/*", 0, {}},
+        {"empty/*.*", 0, {}},
+        {"*.nomatch", -1, {}},
+        {"missing", -1, {}},
+        {"missing/*", -1, {}},
+        {"d/missing", -1, {}},
+        {"visible.txt/*", -1, {}},
+        {"", -1, {}},
+        {"/", -1, {}},
+        {"///", -1, {}},
+        {"./-d", 0, {"./-d"}},
+        {"100%s%n", 0, {"100%s%n"}},
+        {"line\nbreak", 0, {"line\nbreak"}},
+        {"x.tovik-partial-AbC123", 0, {}},
+    });
 }
 
 TEST_F(CollectPosix, AttributeWordsOfEachKindOfEntry) {
-    make_file("rw.txt");
-    make_file("ro.txt", 0444);
-    make_file("nowrite.txt", 0464);  // group may write, the owner may not
-    make_file(".dot");
-    make_file(".ro", 0400);
-    make_dir("dir");
-    make_dir(".dotdir");
+    make_tree({"rw.txt", ".dot", "dir/", ".dotdir/"});
+    ASSERT_TRUE(write_file("ro.txt", "x", 0444));
+    ASSERT_TRUE(write_file("nowrite.txt", "x", 0464));  // group may write, the owner may not
+    ASSERT_TRUE(write_file(".ro", "x", 0400));
     ASSERT_EQ(symlink("rw.txt", "to_file"), 0);
     ASSERT_EQ(symlink("dir", "to_dir"), 0);
     ASSERT_EQ(symlink("nowhere", "broken"), 0);
@@ -286,31 +258,6 @@ TEST_F(CollectPosix, AttributeWordsOfEachKindOfEntry) {
     listing_end(dev);
 }
 
-TEST_F(CollectPosix, HiddenAndReadOnlyEntries) {
-    make_file("visible.txt");
-    make_file(".secret");
-    make_file("locked.txt", 0444);
-    make_dir(".git");
-    make_file(".git/config");
-
-    const collected all = collect("*");
-    EXPECT_EQ(all.result, 0);
-    // The dot-directory is a target (bypassed later), never entered.
-    EXPECT_EQ(sorted(all.list), (paths{".git", ".secret", "locked.txt", "visible.txt"}));
-    EXPECT_EQ(collect(".git").list, (paths{".git"}));
-    EXPECT_EQ(collect("locked.txt").list, (paths{"locked.txt"}));
-}
-
-TEST_F(CollectPosix, DotAndDotDotAreNeitherEnteredNorCollected) {
-    make_dir("docs");
-    make_file("docs/f");
-    for (const char* pattern : {".", "..", "docs/.", "docs/..", "docs/./"}) {
-        const collected got = collect(pattern);
-        EXPECT_EQ(got.result, 0) << pattern;
-        EXPECT_TRUE(got.list.empty()) << pattern;
-    }
-}
-
 int collect_around_link_loops() {
     const collected got = collect("*");
     if (got.result != 0) return 1;
@@ -319,8 +266,7 @@ int collect_around_link_loops() {
 }
 
 TEST_F(CollectPosix, SymbolicLinksAreCollectedNeverEntered) {
-    make_dir("loop");
-    make_file("loop/f.txt");
+    make_tree({"loop/f.txt"});
     ASSERT_EQ(symlink("..", "loop/up"), 0);
     ASSERT_EQ(symlink(".", "loop/self"), 0);
     ASSERT_EQ(symlink("ring2", "ring1"), 0);
@@ -337,7 +283,7 @@ int collect_beside_fifo() {
 
 TEST_F(CollectPosix, FifoIsCollectedButNeverOpened) {
     ASSERT_EQ(mkfifo("pipe", 0644), 0);
-    make_file("plain.txt");
+    make_tree({"plain.txt"});
 #ifdef __linux__
     const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     ASSERT_GE(watch, 0);
@@ -359,79 +305,22 @@ TEST_F(CollectPosix, FifoIsCollectedButNeverOpened) {
 #endif
 }
 
-TEST_F(CollectPosix, NothingMatchingMeansMinusOneAndNoTargets) {
-    make_file("a.txt");
-    make_dir("d");
-    for (const char* pattern :
-         {"*.nomatch", "missing", "missing/*", "d/missing", "a.txt/*", "", "/", "///"}) {
-        const collected got = collect(pattern);
-        EXPECT_EQ(got.result, -1) << pattern;
-        EXPECT_TRUE(got.list.empty()) << pattern;
-    }
-}
-
-TEST_F(CollectPosix, EmptyDirectoryStartsButYieldsNothing) {
-    make_dir("empty");
-    for (const char* pattern : {"empty", "empty/", "empty/*", "empty/*.*"}) {
-        const collected got = collect(pattern);
-        EXPECT_EQ(got.result, 0) << pattern;
-        EXPECT_TRUE(got.list.empty()) << pattern;
-    }
-}
-
 TEST_F(CollectPosix, DeepTreesAndLongPathsAreWhole) {
     std::string deep = "d";
-    make_dir(deep);
-    make_file("d/top");
-    for (int level = 1; level < 1000; ++level) {
-        deep += "/d";
-        make_dir(deep);
-    }
-    make_file(deep + "/leaf");
-    const collected got = collect("d");
-    EXPECT_EQ(got.result, 0);
-    ASSERT_EQ(got.list.size(), 2u);
-    EXPECT_EQ(sorted(got.list), sorted({"d/top", deep + "/leaf"}));
-
+    for (int level = 1; level < 1000; ++level) deep += "/d";
     std::string long_path = "L";
-    make_dir(long_path);
-    for (char c : {'a', 'b', 'c', 'd'}) {
-        long_path += "/" + std::string(250, c);
-        make_dir(long_path);
+    for (char c : {'a', 'b', 'c', 'd', 'f'}) {
+        long_path += '/';
+        long_path.append(c == 'f' ? 255 : 250, c);
     }
-    long_path += "/" + std::string(255, 'f');
-    make_file(long_path);
     ASSERT_GT(long_path.size(), 1200u);
-    EXPECT_EQ(collect("L").list, (paths{long_path}));
-    EXPECT_EQ(collect(long_path).list, (paths{long_path}));
-}
-
-TEST_F(CollectPosix, NamesAreTakenByteForByte) {
-    const paths names{"line\nbreak", "100%s%n", "-d", " spaced ", "caf\xE9", "*star?"};
-    for (const std::string& name : names) make_file(name);
-    EXPECT_EQ(sorted(collect("*").list), sorted(names));
-    EXPECT_EQ(collect("./-d").list, (paths{"./-d"}));
-    EXPECT_EQ(collect("100%s%n").list, (paths{"100%s%n"}));
-    EXPECT_EQ(collect("line\nbreak").list, (paths{"line\nbreak"}));
-}
-
-TEST_F(CollectPosix, OnlyTheExactShapeOfATemporaryIsSkipped) {
-    make_file("x");
-    make_file("x.tovik-partial-AbC123");
-    make_dir("sub");
-    make_file("sub/.tovik-partial-Zz9xY0");
-    make_file("my.tovik-config");
-    make_file("notes.tovik-ABCDEF");
-    EXPECT_EQ(sorted(collect("*").list), (paths{"my.tovik-config", "notes.tovik-ABCDEF", "x"}));
-    const collected named = collect("x.tovik-partial-AbC123");
-    EXPECT_EQ(named.result, 0);
-    EXPECT_TRUE(named.list.empty());
+    make_tree({"d/top", deep + "/leaf", long_path});
+    expect_collected(
+        {{"d", 0, {"d/top", deep + "/leaf"}}, {"L", 0, {long_path}}, {long_path, 0, {long_path}}});
 }
 
 TEST_F(CollectPosix, ADirectoryThatCannotBeListedAddsNothing) {
-    make_file("a.txt");
-    make_dir("sub");
-    make_file("sub/f.txt");
+    make_tree({"a.txt", "sub/f.txt"});
 
     fault_arm(fault_point::list, 2, EIO);  // the listing of sub
     collected got = collect("*");
@@ -459,10 +348,7 @@ int collect_in_unreadable_directory() {
 }
 
 TEST_F(CollectPosix, SearchableButUnreadableDirectory) {
-    ASSERT_EQ(chmod(root_.c_str(), 0755), 0);
-    make_file("open.txt", 0644);
-    make_dir("locked");
-    make_file("locked/known.txt", 0644);
+    make_tree({"open.txt", "locked/known.txt"});
     ASSERT_EQ(chmod("locked", 0111), 0);
     EXPECT_EQ(run_in_child(collect_in_unreadable_directory), 0);
 }

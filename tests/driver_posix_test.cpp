@@ -1,30 +1,22 @@
 // The whole program, run as a user runs it: the real binary on its own
 // pseudo-terminal, keys typed, the transcript and exit status compared byte
 // for byte, and the files left behind checked.
+#include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <algorithm>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
-#include "collect/targets.h"
-#include "support/console_text.h"
-#include "support/pty_posix.h"
+#include "support/tovik_run_posix.h"
 #include "support/vectors.h"
 
-namespace fs = std::filesystem;
+using namespace tovik_run;
 
 namespace {
 
-using console_text::BANNER;
-using console_text::READY;
+using tree = std::map<std::string, std::string>;
 
 const std::string USAGE =
     "\nUsage: tovik <input file> [flag]\n"
@@ -34,370 +26,159 @@ const std::string USAGE =
     "\n       '*.exe', '*.t*', path, full path or filename only. \n\n"
     "\ntype \"tovik -h|more\" for full detailed info\n";
 
-// "hello\n" under the passphrase "secret", from the whole-container vectors.
-std::string hello_container() {
-    for (const auto& v : read_vector_file("containers.txt"))
-        if (v[0] == "736563726574") return from_hex(v[2]);
-    return {};
-}
-
-std::string read_file(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void write_file(const fs::path& path, const std::string& content) {
-    std::ofstream out(path, std::ios::binary);
-    out << content;
-}
-
-class Tovik : public ::testing::Test {
-protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/tovik-run-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        root = pattern;
-    }
-    void TearDown() override { fs::remove_all(root); }
-
-    void start(std::vector<std::string> args, pty::child_options options = {}) {
-        args.insert(args.begin(), TOVIK_BINARY);
-        options.working_dir = root;
-        options.set_env.push_back({"PATH", "/usr/bin:/bin"});
-        ASSERT_TRUE(run.start(args, options));
-    }
-    // Waits for text to appear after everything seen so far.
-    void expect(const std::string& text) {
-        ASSERT_TRUE(run.wait_for_output(text, seen)) << "waiting for [" << text << "] in ["
-                                                    << run.transcript() << "]";
-        seen = run.transcript().find(text, seen) + text.size();
-    }
-    void type_key(const std::string& prompt, const std::string& key) {
-        expect(prompt);
-        ASSERT_TRUE(run.send_when_reading(key + "\r"));
-        expect(std::string(key.size(), '*'));
-    }
-    void answer(const std::string& line) {
-        expect(READY);
-        ASSERT_TRUE(run.send(line));
-    }
-    pty::exit_status finish() { return run.wait_exit(); }
-    std::string transcript() { return run.transcript(); }
-
-    // A plain run's dialogue up to the ready answer, echoed by the terminal.
-    std::string dialogue(const std::string& key, bool confirmed) {
-        std::string stars(key.size(), '*');
-        std::string text = BANNER + "Key:" + stars;
-        if (confirmed) text += "\nReenter Key:" + stars;
-        return text + READY;
-    }
-
-    // Whether the target the program processes first is a container, which
-    // decides its prompts; the order is the OS's, so ask the collector.
-    bool head_is_container(const std::string& pattern) {
-        fs::path cwd = fs::current_path();
-        fs::current_path(root);
-        target_list list = nullptr;
-        collect_targets(&list, pattern);
-        bool container = list != nullptr && read_file(list->path).starts_with("tvk4:");
-        free_targets(&list);
-        fs::current_path(cwd);
-        return container;
-    }
-
-    fs::path root;
-    pty::session run;
-    std::size_t seen = 0;
-};
-
 void expect_exit(const pty::exit_status& status, int code) {
     EXPECT_TRUE(status.exited) << "signaled " << status.signal << " timed out " << status.timed_out;
     EXPECT_EQ(status.code, code);
 }
 
+// How the run is started besides its arguments.
+enum class setting { plain, answer_from_file, no_terminal, manual_on_path, manual_nowhere };
+
+struct run_case {
+    const char* name;
+    tree files;
+    std::vector<std::string> args;
+    setting how;
+    std::string key;  // empty: nothing is typed
+    std::string answer;
+    bool confirmed;     // the key is asked twice
+    std::string shown;  // after the banner, or after the dialogue when a key is typed
+    int status;
+    tree left;  // empty: the files as they were
+};
+
 }  // namespace
 
-TEST_F(Tovik, WrongArgumentCountPrintsUsage) {
-    start({});
-    expect_exit(finish(), 0);
-    EXPECT_EQ(transcript(), BANNER + USAGE);
-
-    pty::session more;
-    ASSERT_TRUE(more.start({TOVIK_BINARY, "a", "-d", "b"}));
-    expect_exit(more.wait_exit(), 0);
-    EXPECT_EQ(more.transcript(), BANNER + USAGE);
-}
-
-TEST_F(Tovik, UnknownFlagCollectsNothing) {
-    write_file(root / "a.txt", "data");
-    start({"a.txt", "-D"});
-    expect_exit(finish(), 0);
-    EXPECT_EQ(transcript(), BANNER + "\nunknown -D flag\n\n");
-    EXPECT_EQ(read_file(root / "a.txt"), "data");
-    EXPECT_FALSE(fs::exists(root / "a.txt.tvk"));
-}
-
-TEST_F(Tovik, ManualFromCurrentDirectoryAlongPathOrMissing) {
-    write_file(root / "tovik.man", "the manual: 100%\n");
-    start({"-h"});
-    expect_exit(finish(), 0);
-    EXPECT_EQ(transcript(), BANNER + "the manual: 100%\n");
-
-    fs::create_directory(root / "sub");
-    fs::create_directory(root / "docs");
-    write_file(root / "docs" / "tovik.man", "from PATH\n");
-    pty::session along;
-    pty::child_options options;
-    options.working_dir = (root / "sub").string();
-    options.set_env.push_back({"PATH", "/nonexistent:" + (root / "docs").string()});
-    ASSERT_TRUE(along.start({TOVIK_BINARY, "-h"}, options));
-    expect_exit(along.wait_exit(), 0);
-    EXPECT_EQ(along.transcript(), BANNER + "from PATH\n");
-
-    pty::session missing;
-    options.set_env.back().second = "/nonexistent";
-    ASSERT_TRUE(missing.start({TOVIK_BINARY, "-h"}, options));
-    expect_exit(missing.wait_exit(), 0);
-    EXPECT_EQ(missing.transcript(), BANNER + "\ncannot find the file tovik.man\n\n");
-}
-
-TEST_F(Tovik, DashHWithDeleteFlagIsAPattern) {
-    write_file(root / "tovik.man", "manual\n");
-    write_file(root / "-h", "a file named -h");
-    start({"-h", "-d"});
-    type_key("Key:", "k");
-    type_key("\nReenter Key:", "k");
-    answer("y\n");
-    expect_exit(finish(), 0);
-    EXPECT_EQ(transcript(), dialogue("k", true) + "y\n\n-h encrypting .....ok!\n\nfin\n");
-    EXPECT_FALSE(fs::exists(root / "-h"));
-    EXPECT_EQ(fs::file_size(root / "-h.tvk"), 15u + 37u);
-}
-
-TEST_F(Tovik, NothingCollectedEndsWithStatusOne) {
-    start({"nothere*"});
-    expect_exit(finish(), 1);
-    EXPECT_EQ(transcript(), BANNER + "\ncannot process input file nothere*\n");
-}
-
-TEST_F(Tovik, EncryptsOneFileWithConfirmation) {
-    write_file(root / "hello.txt", "hello\n");
-    start({"hello.txt"});
-    type_key("Key:", "secret");
-    type_key("\nReenter Key:", "secret");
-    answer("\n");
-    expect_exit(finish(), 0);
-    EXPECT_EQ(transcript(), dialogue("secret", true) + "\n\nhello.txt encrypting .....ok!\n\nfin\n");
-    EXPECT_EQ(read_file(root / "hello.txt.tvk"), hello_container());
-    EXPECT_EQ(read_file(root / "hello.txt"), "hello\n");
-}
-
-TEST_F(Tovik, MismatchedReentryTouchesNothing) {
-    write_file(root / "a.txt", "data");
-    start({"a.txt"});
-    type_key("Key:", "one");
-    type_key("\nReenter Key:", "two");
-    expect_exit(finish(), 0);
-    EXPECT_EQ(transcript(), BANNER + "Key:***\nReenter Key:***\nKey you type is incorrect\n");
-    EXPECT_FALSE(fs::exists(root / "a.txt.tvk"));
-}
-
-TEST_F(Tovik, AnswerStartingWithNAborts) {
-    for (const char* no : {"n\n", "No\n"}) {
-        write_file(root / "a.txt", "data");
-        pty::session run_no;
-        ASSERT_TRUE(run_no.start({TOVIK_BINARY, (root / "a.txt").string()}));
-        ASSERT_TRUE(run_no.wait_for_output("Key:"));
-        ASSERT_TRUE(run_no.send_when_reading("k\r"));
-        ASSERT_TRUE(run_no.wait_for_output("*"));
-        ASSERT_TRUE(run_no.wait_for_output("Reenter Key:"));
-        ASSERT_TRUE(run_no.send_when_reading("k\r"));
-        ASSERT_TRUE(run_no.wait_for_output(READY));
-        ASSERT_TRUE(run_no.send(no));
-        expect_exit(run_no.wait_exit(), 0);
-        EXPECT_EQ(run_no.transcript(),
-                  dialogue("k", true) + no + "\nprocess aborted...\n\n");
-        EXPECT_FALSE(fs::exists(root / "a.txt.tvk"));
-    }
-}
-
-TEST_F(Tovik, DecryptsWithASingleEntry) {
-    write_file(root / "hello.txt.tvk", hello_container());
-    start({"hello.txt.tvk"});
-    type_key("Key:", "secret");
-    answer("y\n");
-    expect_exit(finish(), 0);
-    EXPECT_EQ(transcript(),
-              dialogue("secret", false) + "y\n\nhello.txt.tvk decrypting .....ok!\n\nfin\n");
-    EXPECT_EQ(read_file(root / "hello.txt"), "hello\n");
-    EXPECT_EQ(read_file(root / "hello.txt.tvk"), hello_container());
-}
-
-TEST_F(Tovik, WrongPassphraseStopsTheRunAndTouchesNothing) {
-    fs::create_directory(root / "box");
-    write_file(root / "box" / "a.tvk", hello_container());
-    write_file(root / "box" / "b.tvk", hello_container());
-    start({"box"});
-    type_key("Key:", "wrong");
-    answer("y\n");
-    expect_exit(finish(), 0);
-    EXPECT_EQ(transcript(),
-              dialogue("wrong", false) + "y\n\nincorrect key, no operations were performed\n");
-    EXPECT_EQ(read_file(root / "box" / "a.tvk"), hello_container());
-    EXPECT_EQ(read_file(root / "box" / "b.tvk"), hello_container());
-    EXPECT_EQ(std::distance(fs::directory_iterator(root / "box"), {}), 2);
-}
-
-TEST_F(Tovik, DeleteFlagBothWays) {
-    write_file(root / "note", "keep me safe");
-    start({"note", "-d"});
-    type_key("Key:", "pw");
-    type_key("\nReenter Key:", "pw");
-    answer("y\n");
-    expect_exit(finish(), 0);
-    EXPECT_FALSE(fs::exists(root / "note"));
-    ASSERT_TRUE(fs::exists(root / "note.tvk"));
-
-    pty::session back;
-    pty::child_options options;
-    options.working_dir = root.string();
-    ASSERT_TRUE(back.start({TOVIK_BINARY, "note.tvk", "-d"}, options));
-    ASSERT_TRUE(back.wait_for_output("Key:"));
-    ASSERT_TRUE(back.send_when_reading("pw\r"));
-    ASSERT_TRUE(back.wait_for_output(READY));
-    ASSERT_TRUE(back.send("y\n"));
-    expect_exit(back.wait_exit(), 0);
-    EXPECT_EQ(back.transcript(),
-              dialogue("pw", false) + "y\n\nnote.tvk decrypting .....ok!\n\nfin\n");
-    EXPECT_EQ(read_file(root / "note"), "keep me safe");
-    EXPECT_FALSE(fs::exists(root / "note.tvk"));
-}
-
-TEST_F(Tovik, EmptyFileIsBypassed) {
-    write_file(root / "empty", "");
-    start({"empty"});
-    type_key("Key:", "k");
-    type_key("\nReenter Key:", "k");
-    answer("y\n");
-    expect_exit(finish(), 0);
-    EXPECT_EQ(transcript(), dialogue("k", true) + "y\n\nbypassing 0byte file empty\n\nfin\n");
-    EXPECT_FALSE(fs::exists(root / "empty.tvk"));
-}
-
-TEST_F(Tovik, TreeAndWildcardsProcessEveryMatchOnce) {
-    fs::create_directories(root / "sub" / "deeper");
-    fs::create_directories(root / "x.txt.d");
-    write_file(root / "a.txt", "a");
-    write_file(root / "b.dat", "b");
-    write_file(root / "sub" / "c.txt", "c");
-    write_file(root / "sub" / "deeper" / "d.txt", "d");
-    write_file(root / "x.txt.d" / "e", "e");
-    mkfifo((root / "sub" / "pipe").c_str(), 0600);
-
-    struct run_case {
-        std::string pattern;
-        std::set<std::string> lines;
-    } cases[] = {
-        {"*.txt", {"a.txt encrypting .....ok!"}},
-        {"sub", {"sub/c.txt encrypting .....ok!", "sub/deeper/d.txt encrypting .....ok!",
-                 "bypassing 0byte file sub/pipe"}},
-        {"*.t*", {"a.txt.tvk decrypting .....ok!", "x.txt.d/e encrypting .....ok!"}},
+TEST(Driver, WholeRunsByTheirTranscriptAndFiles) {
+    const std::string hello = hello_container();
+    ASSERT_FALSE(hello.empty());
+    // clang-format off
+    const run_case cases[] = {
+        {"no argument", {}, {}, setting::plain, "", "", false, USAGE, 0, {}},
+        {"three arguments", {}, {"a", "-d", "b"}, setting::plain, "", "", false, USAGE, 0, {}},
+        {"unknown flag", {{"a.txt", "data"}}, {"a.txt", "-D"}, setting::plain, "", "", false,
+         "\nunknown -D flag\n\n", 0, {}},
+        {"nothing collected", {}, {"nothere*"}, setting::plain, "", "", false,
+         "\ncannot process input file nothere*\n", 1, {}},
+        {"manual here", {{"tovik.man", "the manual: 100%\n"}}, {"-h"}, setting::plain, "", "",
+         false, "the manual: 100%\n", 0, {}},
+        {"manual along PATH", {{"sub/x", ""}, {"docs/tovik.man", "from PATH\n"}}, {"-h"},
+         setting::manual_on_path, "", "", false, "from PATH\n", 0, {}},
+        {"manual nowhere", {{"sub/x", ""}, {"docs/tovik.man", "from PATH\n"}}, {"-h"},
+         setting::manual_nowhere, "", "", false, "\ncannot find the file tovik.man\n\n", 0, {}},
+        {"no terminal", {{"a.txt", "data"}}, {"a.txt"}, setting::no_terminal, "", "", false,
+         "Key:\ncannot read the key: no terminal to type it at\n", 1, {}},
+        {"encrypt, Enter for yes", {{"hello.txt", "hello\n"}}, {"hello.txt"}, setting::plain,
+         "secret", "\n", true, "\nhello.txt encrypting .....ok!\n\nfin\n", 0,
+         {{"hello.txt", "hello\n"}, {"hello.txt.tvk", hello}}},
+        {"decrypt, one entry", {{"hello.txt.tvk", hello}}, {"hello.txt.tvk"}, setting::plain,
+         "secret", "y\n", false, "\nhello.txt.tvk decrypting .....ok!\n\nfin\n", 0,
+         {{"hello.txt", "hello\n"}, {"hello.txt.tvk", hello}}},
+        {"answer n", {{"a.txt", "data"}}, {"a.txt"}, setting::plain, "k", "n\n", true,
+         "\nprocess aborted...\n\n", 0, {}},
+        {"answer No", {{"a.txt", "data"}}, {"a.txt"}, setting::plain, "k", "No\n", true,
+         "\nprocess aborted...\n\n", 0, {}},
+        {"answer from standard input", {{"a.txt", "data"}, {"answers", "y\n"}}, {"a.txt"},
+         setting::answer_from_file, "k", "", true, "\na.txt encrypting .....ok!\n\nfin\n", 0,
+         {{"a.txt", "data"}, {"a.txt.tvk", container_of("data", "k")}, {"answers", "y\n"}}},
+        {"wrong passphrase", {{"box/a.tvk", hello}, {"box/b.tvk", hello}}, {"box"}, setting::plain,
+         "wrong", "y\n", false, "\nincorrect key, no operations were performed\n", 0, {}},
+        {"empty file", {{"empty", ""}}, {"empty"}, setting::plain, "k", "y\n", true,
+         "\nbypassing 0byte file empty\n\nfin\n", 0, {}},
+        {"-h with -d is a pattern", {{"tovik.man", "manual\n"}, {"-h", "a file named -h"}},
+         {"-h", "-d"}, setting::plain, "k", "y\n", true, "\n-h encrypting .....ok!\n\nfin\n", 0,
+         {{"tovik.man", "manual\n"}, {"-h.tvk", container_of("a file named -h", "k")}}},
     };
+    // clang-format on
     for (const run_case& c : cases) {
-        if (c.pattern == "*.t*") fs::remove(root / "a.txt");  // leaves only its container
-        pty::session each;
+        SCOPED_TRACE(c.name);
+        temp_dir dir;
+        for (const auto& [name, bytes] : c.files) ASSERT_TRUE(write_file(dir.at(name), bytes));
         pty::child_options options;
-        options.working_dir = root.string();
-        ASSERT_TRUE(each.start({TOVIK_BINARY, c.pattern}, options));
-        ASSERT_TRUE(each.wait_for_output("Key:"));
-        ASSERT_TRUE(each.send_when_reading("k\r"));
-        ASSERT_TRUE(each.wait_for_output("*"));
-        if (!head_is_container(c.pattern)) {
-            ASSERT_TRUE(each.wait_for_output("Reenter Key:"));
-            ASSERT_TRUE(each.send_when_reading("k\r"));
+        std::string where = dir.root;
+        if (c.how == setting::answer_from_file) {
+            options.input = pty::stdin_source::file;
+            options.input_file = dir.at("answers");
+        } else if (c.how == setting::no_terminal) {
+            options.no_terminal = true;
+        } else if (c.how == setting::manual_on_path || c.how == setting::manual_nowhere) {
+            where = dir.at("sub");
+            options.set_env.push_back(
+                {"PATH",
+                 "/nonexistent" + (c.how == setting::manual_on_path ? ":" + dir.at("docs") : "")});
         }
-        ASSERT_TRUE(each.wait_for_output(READY));
-        ASSERT_TRUE(each.send("y\n"));
-        expect_exit(each.wait_exit(), 0);
-        std::string out = each.transcript();
-        std::string body = out.substr(out.find(READY) + READY.size());
-        ASSERT_EQ(body.substr(0, 3), "y\n\n") << out;
-        ASSERT_GE(body.size(), 8u);
-        ASSERT_EQ(body.substr(body.size() - 5), "\nfin\n") << out;
-        std::set<std::string> lines;
-        std::string middle = body.substr(3, body.size() - 8);
-        for (std::size_t at = 0; at < middle.size();) {
-            std::size_t end = middle.find('\n', at);
-            lines.insert(middle.substr(at, end - at));
-            at = end + 1;
+        pty::session run;
+        ASSERT_TRUE(start_binary(run, where, c.args, false, options));
+        if (!c.key.empty()) {
+            ASSERT_TRUE(type_dialogue(run, c.key, c.answer));
         }
-        EXPECT_EQ(lines, c.lines) << c.pattern;
+        const finished_run done = finish(run, c.key.size());
+        expect_exit(done.status, c.status);
+        EXPECT_EQ(done.transcript,
+                  (c.key.empty() ? BANNER : dialogue_text(c.key.size(), c.confirmed, c.answer)) +
+                      c.shown);
+        EXPECT_TRUE(snapshot(dir.root) == (c.left.empty() ? c.files : c.left));
     }
-    EXPECT_EQ(read_file(root / "a.txt"), "a");
-    EXPECT_TRUE(fs::exists(root / "x.txt.d" / "e.tvk"));
-    EXPECT_TRUE(fs::exists(root / "sub" / "deeper" / "d.txt.tvk"));
-    EXPECT_FALSE(fs::exists(root / "b.dat.tvk"));
 }
 
-TEST_F(Tovik, MixedRunUsesOnePassphraseChosenByTheHead) {
-    fs::create_directory(root / "mix");
-    write_file(root / "mix" / "hello.tvk", hello_container());
-    write_file(root / "mix" / "plain.txt", "plain");
-    const bool container_first = head_is_container("mix");
-    start({"mix"});
-    type_key("Key:", "secret");
-    if (!container_first) type_key("\nReenter Key:", "secret");
-    answer("y\n");
-    expect_exit(finish(), 0);
-    std::string out = transcript();
-    EXPECT_NE(out.find("mix/hello.tvk decrypting .....ok!\n"), std::string::npos) << out;
-    EXPECT_NE(out.find("mix/plain.txt encrypting .....ok!\n"), std::string::npos) << out;
-    EXPECT_EQ(out.find("Reenter") == std::string::npos, container_first);
-    EXPECT_EQ(read_file(root / "mix" / "hello"), "hello\n");
-    EXPECT_EQ(fs::file_size(root / "mix" / "plain.txt.tvk"), 5u + 37u);
+TEST(Driver, MismatchedReentryTouchesNothing) {
+    temp_dir dir;
+    write_file(dir.at("a.txt"), "data");
+    pty::session run;
+    ASSERT_TRUE(start_binary(run, dir.root, {"a.txt"}));
+    ASSERT_TRUE(run.wait_for_output(BANNER + "Key:"));
+    ASSERT_TRUE(run.send_when_reading("one\r"));
+    ASSERT_TRUE(run.wait_for_output("\nReenter Key:"));
+    ASSERT_TRUE(run.send_when_reading("two\r"));
+    expect_exit(run.wait_exit(), 0);
+    EXPECT_EQ(run.transcript(), BANNER + "Key:***\nReenter Key:***\nKey you type is incorrect\n");
+    EXPECT_EQ(dir.names(), std::set<std::string>{"a.txt"});
 }
 
-TEST_F(Tovik, KeyComesFromTheTerminalWhenStdinIsAFile) {
-    write_file(root / "answers", "y\n");
-    write_file(root / "a.txt", "data");
-    pty::child_options options;
-    options.input = pty::stdin_source::file;
-    options.input_file = (root / "answers").string();
-    start({"a.txt"}, options);
-    type_key("Key:", "k");
-    type_key("\nReenter Key:", "k");
-    expect_exit(finish(), 0);
-    EXPECT_EQ(transcript(), dialogue("k", true) + "\na.txt encrypting .....ok!\n\nfin\n");
-    EXPECT_TRUE(fs::exists(root / "a.txt.tvk"));
-}
-
-TEST_F(Tovik, WithoutATerminalNoFileIsTouched) {
-    write_file(root / "a.txt", "data");
-    pty::child_options options;
-    options.no_terminal = true;
-    start({"a.txt"}, options);
-    expect_exit(finish(), 1);
-    EXPECT_EQ(transcript(), BANNER + "Key:\ncannot read the key: no terminal to type it at\n");
-    EXPECT_EQ(read_file(root / "a.txt"), "data");
-    EXPECT_FALSE(fs::exists(root / "a.txt.tvk"));
-}
-
-TEST_F(Tovik, TargetsWhoseOutputsAreEachOtherAreLeftAlone) {
-    fs::create_directory(root / "d");
-    write_file(root / "d" / "a", "plain");
-    write_file(root / "d" / "a.tvk", hello_container());
-    write_file(root / "d" / "b", "other");
-    const bool container_first = head_is_container("d");
-    start({"d"});
-    type_key("Key:", "secret");
-    if (!container_first) type_key("\nReenter Key:", "secret");
-    answer("y\n");
-    expect_exit(finish(), 0);
-    const std::string out = transcript();
-    const std::string skipped = " skipped: its output would replace another file of this run\n";
-    EXPECT_NE(out.find("d/a" + skipped), std::string::npos) << out;
-    EXPECT_NE(out.find("d/a.tvk" + skipped), std::string::npos) << out;
-    EXPECT_NE(out.find("d/b encrypting .....ok!\n"), std::string::npos) << out;
-    EXPECT_EQ(read_file(root / "d" / "a"), "plain");
-    EXPECT_EQ(read_file(root / "d" / "a.tvk"), hello_container());
+// Every target a pattern yields is taken once, in the order of collection;
+// one key entry when the first is a container, two otherwise.
+TEST(Driver, WildcardsAndTreesTakeEveryMatchOnce) {
+    const std::string key = "secret";
+    const tree files{{"a.txt", "a"},
+                     {"b.dat", "b"},
+                     {"c.tvk", hello_container()},
+                     {"sub/c.txt", "c"},
+                     {"sub/deeper/d.txt", "d"},
+                     {"x.txt.d/e", "e"}};
+    temp_dir dir;
+    for (const auto& [name, bytes] : files) ASSERT_TRUE(write_file(dir.at(name), bytes));
+    ASSERT_EQ(mkfifo(dir.at("sub/pipe").c_str(), 0600), 0);
+    const std::string ENCRYPTED = " encrypting .....ok!", DECRYPTED = " decrypting .....ok!";
+    const std::map<std::string, std::map<std::string, std::string>> lines_by_pattern{
+        {"sub",
+         {{"sub/c.txt", "sub/c.txt" + ENCRYPTED},
+          {"sub/deeper/d.txt", "sub/deeper/d.txt" + ENCRYPTED},
+          {"sub/pipe", "bypassing 0byte file sub/pipe"}}},
+        {"*.t*",
+         {{"a.txt", "a.txt" + ENCRYPTED},
+          {"c.tvk", "c.tvk" + DECRYPTED},
+          {"x.txt.d/e", "x.txt.d/e" + ENCRYPTED}}},
+    };
+    tree expected = snapshot(dir.root);
+    for (const auto& [pattern, lines] : lines_by_pattern) {
+        SCOPED_TRACE(pattern);
+        const std::vector<std::string> order = targets_in(dir.root, pattern);
+        std::set<std::string> targets;
+        for (const auto& [target, line] : lines) targets.insert(target);
+        ASSERT_EQ(order.size(), lines.size());
+        ASSERT_EQ(std::set<std::string>(order.begin(), order.end()), targets);
+        std::string report = "\n";
+        for (const std::string& target : order) report += lines.at(target) + "\n";
+        const bool head_container = snapshot(dir.root).at(order[0]).starts_with("tvk4:");
+        const finished_run run = run_binary(dir.root, {pattern}, key);
+        EXPECT_EQ(run.confirmed, !head_container) << run.transcript;
+        EXPECT_EQ(run.after_dialogue, report + "\nfin\n");
+        expect_exit(run.status, 0);
+        for (const auto& [target, line] : lines) {
+            if (line.ends_with(ENCRYPTED))
+                expected[target + ".tvk"] = container_of(files.at(target), key);
+        }
+    }
+    expected["c"] = "hello\n";
+    EXPECT_TRUE(snapshot(dir.root) == expected);
 }

@@ -15,14 +15,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "container/container.h"
-#include "platform/temp_file.h"
 #include "platform/fault.h"
+#include "platform/temp_file.h"
 #include "support/pty_posix.h"
 #include "support/tovik_run_posix.h"
 
@@ -59,31 +60,34 @@ struct faulted_run {
     std::vector<int> calls;  // per point, as the child counted them
 };
 
-// The run in a forked child on a pty, with the nth call of point failing.
-faulted_run run_with_fault(const temp_dir& dir, const scenario& s, int point, int nth) {
-    std::vector<std::string> args{s.pattern};
-    if (s.delete_input) args.push_back("-d");
-    pty::child_options options;
-    options.working_dir = dir.root;
-    pty::session session;
-    faulted_run result;
-    const bool started = session.start(
-        [&](int report) -> int {
-            exit_report_fd = report;
-            fault_clear();
-            // Registered before the driver's own handler, so it runs after it.
-            std::atexit(report_fault_calls);
-            if (point != NO_FAULT) fault_arm(static_cast<fault_point>(point), nth, EIO);
-            run_driver_and_exit(args);
-        },
-        options);
-    if (!started) {
+// One run of the driver in a forked child on a pty in dir, after prepare (given
+// the child's report descriptor) returned true there; KEY typed at its prompts.
+finished_run run_in_child(pty::session& session, const temp_dir& dir,
+                          const std::vector<std::string>& args,
+                          const std::function<bool(int)>& prepare = {}) {
+    if (!start_driver(session, dir.root, args, prepare)) {
         ADD_FAILURE() << "cannot start the run";
-        return result;
+        return {};
     }
     // A failed collection ends the run before any prompt.
     if (session.wait_for_output(BANNER + "Key:")) type_dialogue(session, KEY);
-    result.run = finish(session, KEY.size());
+    return finish(session, KEY.size());
+}
+
+// The run with the nth call of point failing.
+faulted_run run_with_fault(const temp_dir& dir, const scenario& s, int point, int nth) {
+    std::vector<std::string> args{s.pattern};
+    if (s.delete_input) args.push_back("-d");
+    pty::session session;
+    faulted_run result;
+    result.run = run_in_child(session, dir, args, [&](int report) {
+        exit_report_fd = report;
+        fault_clear();
+        // Registered before the driver's own handler, so it runs after it.
+        std::atexit(report_fault_calls);
+        if (point != NO_FAULT) fault_arm(static_cast<fault_point>(point), nth, EIO);
+        return true;
+    });
     const std::string& report = session.report();
     if (report.size() == sizeof(int) * POINTS) {
         result.calls.resize(POINTS);
@@ -144,8 +148,8 @@ void check_faulted_run(const temp_dir& dir, const scenario& s,
     if (!run.dialogue) {  // only a failed listing stops the run this early
         EXPECT_EQ(point, static_cast<int>(fault_point::list)) << run.transcript;
         const std::string unread = "cannot read the directory " + s.pattern + "\n";
-        EXPECT_EQ(run.transcript, BANNER + (nth == 2 ? unread : "") + "\ncannot process input file " +
-                                      s.pattern + "\n");
+        EXPECT_EQ(run.transcript, BANNER + (nth == 2 ? unread : "") +
+                                      "\ncannot process input file " + s.pattern + "\n");
         EXPECT_TRUE(run.status.exited && run.status.code == 1);
         expect_state(dir.root, allowed);
         return;
@@ -213,7 +217,7 @@ void check_faulted_run(const temp_dir& dir, const scenario& s,
     EXPECT_EQ(run.status.code, fatal || kept ? 1 : 0);
     // These fail only while an output is made: never silently.
     static const std::set<fault_point> writing{fault_point::create, fault_point::write,
-                                               fault_point::sync, fault_point::close,
+                                               fault_point::sync,   fault_point::close,
                                                fault_point::rename, fault_point::unlink};
     if (point != NO_FAULT && writing.contains(static_cast<fault_point>(point))) {
         EXPECT_TRUE(failure_reported) << "failure reported as success";
@@ -283,7 +287,7 @@ namespace {
 
 // Drops root's privileges (in a forked child), so permission bits hold.
 // Without them the user's own bits hold already.
-bool become_nobody() {
+bool become_nobody(int = -1) {
     if (geteuid() != 0) return true;
     return setgroups(0, nullptr) == 0 && setgid(65534) == 0 && setuid(65534) == 0;
 }
@@ -293,23 +297,11 @@ bool give_to_nobody(const std::string& path) {
     return geteuid() != 0 || chown(path.c_str(), 65534, 65534) == 0;
 }
 
-// One run of the driver in a child on a pty, after prepare() in that child.
+// One run of the driver in a child, after prepare there.
 finished_run run_in_child(const temp_dir& dir, const std::vector<std::string>& args,
-                          bool (*prepare)() = nullptr) {
-    pty::child_options options;
-    options.working_dir = dir.root;
+                          bool (*prepare)(int) = nullptr) {
     pty::session session;
-    if (!session.start(
-            [&](int) -> int {
-                if (prepare != nullptr && !prepare()) return 99;
-                run_driver_and_exit(args);
-            },
-            options)) {
-        ADD_FAILURE() << "cannot start the run";
-        return {};
-    }
-    type_dialogue(session, KEY);
-    return finish(session, KEY.size());
+    return run_in_child(session, dir, args, prepare);
 }
 
 void expect_ended(const finished_run& run, const std::string& after_dialogue, int status) {

@@ -13,18 +13,11 @@
 #include "platform/interrupt.h"
 #include "platform/temp_file.h"
 #include "platform/terminal.h"
-#include "support/scratch_win32.h"
+#include "support/system_win32.h"
 
 namespace {
 
 constexpr char DIRECTORY_VARIABLE[] = "TOVIK_INTERRUPT_TEST_DIR";
-
-bool has_temporary(const std::string& directory) {
-    for (const std::string& name : names_in(directory)) {
-        if (is_temporary_name(name)) return true;
-    }
-    return false;
-}
 
 // Runs in the child only: ends by the console control event, never by
 // returning.
@@ -68,37 +61,26 @@ TEST(ConsoleInterrupt, BreakDeletesThePartialOutputAndRestoresTheConsoleMode) {
     const DWORD cooked = ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT;
     ASSERT_TRUE(SetConsoleMode(console, cooked));
 
-    scratch_directory scratch;
+    scratch_dir scratch;
     // Under wine the event reaches every process on the console: this one
     // lets it pass. The handler stays for the rest of this process (it runs
     // this test alone), since the event may reach it after the child is gone.
     const PHANDLER_ROUTINE swallow = [](DWORD) -> BOOL { return TRUE; };
     SetConsoleCtrlHandler(swallow, TRUE);
-    char self[MAX_PATH];
-    ASSERT_GT(GetModuleFileNameA(nullptr, self, MAX_PATH), 0u);
-    std::string command = std::string("\"") + self +
-                          "\" --gtest_also_run_disabled_tests"
-                          " --gtest_filter=ConsoleInterrupt.DISABLED_ChildInterruptedWhileWriting";
-    SetEnvironmentVariableA(DIRECTORY_VARIABLE, scratch.path.c_str());
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
+    SetEnvironmentVariableA(DIRECTORY_VARIABLE, scratch.root.c_str());
     // On Windows a process group of its own, so that Ctrl+Break reaches the
     // child alone (a new group would ignore wine's Ctrl+C).
-    const DWORD group = running_under_wine() ? 0 : CREATE_NEW_PROCESS_GROUP;
-    const bool started = CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, group,
-                                        nullptr, nullptr, &startup, &process);
+    const bool ended = run_this_binary(
+                           "--gtest_also_run_disabled_tests --gtest_filter="
+                           "ConsoleInterrupt.DISABLED_ChildInterruptedWhileWriting",
+                           running_under_wine() ? 0 : CREATE_NEW_PROCESS_GROUP)
+                           .has_value();
     SetEnvironmentVariableA(DIRECTORY_VARIABLE, nullptr);
-    ASSERT_TRUE(started);
-    const bool ended = WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0;
-    if (!ended) TerminateProcess(process.hProcess, 99);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    EXPECT_TRUE(ended) << "the child was not ended by Ctrl+Break";
-    EXPECT_EQ(GetFileAttributesA((scratch.path + "\\reached").c_str()), FILE_ATTRIBUTE_ARCHIVE)
+    EXPECT_TRUE(ended) << "the child did not start, or was not ended by Ctrl+Break";
+    EXPECT_EQ(GetFileAttributesA((scratch.root + "\\reached").c_str()), FILE_ATTRIBUTE_ARCHIVE)
         << "the child did not get to the interrupt";
 
-    EXPECT_FALSE(has_temporary(scratch.path));
+    EXPECT_TRUE(temporaries(scratch.root).empty());
     DWORD mode = 0;
     ASSERT_TRUE(GetConsoleMode(console, &mode));
     EXPECT_EQ(mode, cooked);

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <map>
 #include <set>
 #include <string>
@@ -12,7 +13,7 @@
 
 #include "collect/targets.h"
 #include "platform/listing.h"
-#include "support/scratch_win32.h"
+#include "support/system_win32.h"
 
 namespace {
 
@@ -98,8 +99,9 @@ TEST(PathSplit, SecondByteOfADoubleByteCharacterIsNoSeparator) {
         EXPECT_EQ(trim_trailing_separators("docs\\" + table), "docs\\" + table);
         EXPECT_EQ(trim_trailing_separators(table + "\\"), table);
 
-        scratch_directory scratch;
-        make_directory(table);
+        scratch_dir scratch;
+        scratch.enter();
+        ASSERT_TRUE(CreateDirectoryA(table.c_str(), nullptr));  // the name in the ANSI code page
         write_file(table + "\\a.txt", "a");
         EXPECT_EQ(collect(table), path_set{table + "\\a.txt"});
     } else {
@@ -111,58 +113,44 @@ TEST(PathSplit, SecondByteOfADoubleByteCharacterIsNoSeparator) {
 
 class WindowsFiles : public testing::Test {
   protected:
-    scratch_directory scratch;
+    scratch_dir scratch;
     const bool wine = running_under_wine();
+    void SetUp() override { scratch.enter(); }
 };
 
+// The listing passes the attribute word through, and collection follows it.
 // Wine always adds the archive bit to files, so the words that Windows
 // reports as exactly read-only or hidden arrive with 0x20 and are collected
 // there; Windows reports them bare and collection leaves them out.
-TEST_F(WindowsFiles, ListingPassesTheAttributeWordThrough) {
-    write_file("archive.txt", "x");
-    write_file("normal.txt", "x");
-    set_attributes("normal.txt", FILE_ATTRIBUTE_NORMAL);
-    write_file("readonly.txt", "x");
-    set_attributes("readonly.txt", FILE_ATTRIBUTE_READONLY);
-    write_file("readonly-archive.txt", "x");
-    set_attributes("readonly-archive.txt", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
-    write_file("hidden.txt", "x");
-    set_attributes("hidden.txt", FILE_ATTRIBUTE_HIDDEN);
-    make_directory("plain");
-    make_directory("hidden-dir");
-    set_attributes("hidden-dir", FILE_ATTRIBUTE_HIDDEN);
+TEST_F(WindowsFiles, ListingAndCollectionFollowTheAttributeWords) {
+    constexpr DWORD READ_ONLY = FILE_ATTRIBUTE_READONLY, ARCHIVE = FILE_ATTRIBUTE_ARCHIVE,
+                    HIDDEN = FILE_ATTRIBUTE_HIDDEN, DIRECTORY = FILE_ATTRIBUTE_DIRECTORY;
+    const std::pair<const char*, DWORD> files[] = {
+        {"archive.txt", ARCHIVE},      {"normal.txt", FILE_ATTRIBUTE_NORMAL},
+        {"readonly.txt", READ_ONLY},   {"readonly-archive.txt", READ_ONLY | ARCHIVE},
+        {"hidden.txt", HIDDEN},        {"docs\\b.txt", ARCHIVE},
+        {"docs\\old\\c.txt", ARCHIVE}, {"secret\\s.txt", ARCHIVE}};
+    for (const auto& [name, attributes] : files) {
+        write_file(name, "x");
+        set_attributes(name, attributes);
+    }
+    set_attributes("secret", HIDDEN);  // collected as a path, never entered
+    std::filesystem::create_directory("plain");
 
-    const auto words = list_words("*");
-    const std::uint32_t file_bits = wine ? FILE_ATTRIBUTE_ARCHIVE : 0;
-    EXPECT_EQ(words.at("archive.txt"), FILE_ATTRIBUTE_ARCHIVE);
-    EXPECT_EQ(words.at("normal.txt"), file_bits);  // 0x80 alone reads as 0
-    EXPECT_EQ(words.at("readonly.txt"), FILE_ATTRIBUTE_READONLY | file_bits);
-    EXPECT_EQ(words.at("readonly-archive.txt"), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
-    EXPECT_EQ(words.at("hidden.txt"), FILE_ATTRIBUTE_HIDDEN | file_bits);
-    EXPECT_EQ(words.at("plain"), FILE_ATTRIBUTE_DIRECTORY);
-    EXPECT_EQ(words.at("hidden-dir"), FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN);
-    EXPECT_EQ(words.at("."), FILE_ATTRIBUTE_DIRECTORY);
-    EXPECT_EQ(words.at(".."), FILE_ATTRIBUTE_DIRECTORY);
-}
-
-TEST_F(WindowsFiles, CollectionFollowsTheWordsOfRealEntries) {
-    write_file("a.txt", "x");
-    write_file("readonly.txt", "x");
-    set_attributes("readonly.txt", FILE_ATTRIBUTE_READONLY);
-    write_file("readonly-archive.txt", "x");
-    set_attributes("readonly-archive.txt", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE);
-    write_file("hidden.txt", "x");
-    set_attributes("hidden.txt", FILE_ATTRIBUTE_HIDDEN);
-    make_directory("docs");
-    write_file("docs\\b.txt", "x");
-    make_directory("docs\\old");
-    write_file("docs\\old\\c.txt", "x");
-    make_directory("secret");  // hidden: collected as a path, never entered
-    write_file("secret\\s.txt", "x");
-    set_attributes("secret", FILE_ATTRIBUTE_HIDDEN);
-
-    path_set expected = {"a.txt", "readonly-archive.txt", "docs\\b.txt", "docs\\old\\c.txt",
-                         "secret"};
+    const std::uint32_t file_bits = wine ? ARCHIVE : 0;  // 0x80 alone reads as 0
+    EXPECT_EQ(list_words("*"),
+              (std::map<std::string, std::uint32_t>{{".", DIRECTORY},
+                                                    {"..", DIRECTORY},
+                                                    {"archive.txt", ARCHIVE},
+                                                    {"normal.txt", file_bits},
+                                                    {"readonly.txt", READ_ONLY | file_bits},
+                                                    {"readonly-archive.txt", READ_ONLY | ARCHIVE},
+                                                    {"hidden.txt", HIDDEN | file_bits},
+                                                    {"docs", DIRECTORY},
+                                                    {"secret", DIRECTORY | HIDDEN},
+                                                    {"plain", DIRECTORY}}));
+    path_set expected = {"archive.txt", "normal.txt",       "readonly-archive.txt",
+                         "docs\\b.txt", "docs\\old\\c.txt", "secret"};
     if (wine) expected.insert({"readonly.txt", "hidden.txt"});  // 0x21 and 0x22 there
     int result = -1;
     EXPECT_EQ(collect("*.*", &result), expected);
@@ -170,12 +158,9 @@ TEST_F(WindowsFiles, CollectionFollowsTheWordsOfRealEntries) {
 }
 
 TEST_F(WindowsFiles, PrefixesComeFromThePatternAndDescentAddsBackslashes) {
-    make_directory("top");
     write_file("top\\a.txt", "x");
     write_file("top\\a.dat", "x");
-    make_directory("top\\in.txt");  // a directory matching the wildcard
-    make_directory("top\\in.txt\\deep");
-    write_file("top\\in.txt\\deep\\z.bin", "x");
+    write_file("top\\in.txt\\deep\\z.bin", "x");  // in a directory matching the wildcard
 
     EXPECT_EQ(collect("top/*.txt"), (path_set{"top/a.txt", "top/in.txt\\deep\\z.bin"}));
     EXPECT_EQ(collect("top\\"), (path_set{"top\\a.txt", "top\\a.dat", "top\\in.txt\\deep\\z.bin"}));
@@ -184,18 +169,18 @@ TEST_F(WindowsFiles, PrefixesComeFromThePatternAndDescentAddsBackslashes) {
 
     // The drive part alone: the paths are the drive and the name, nothing
     // between (the scratch directory is the current one on its drive).
-    const std::string drive = scratch.path.substr(0, 2);
+    const std::string drive = scratch.root.substr(0, 2);
     ASSERT_EQ(drive[1], ':');
     SetCurrentDirectoryA("top");
     EXPECT_EQ(collect(drive + "*.txt"), (path_set{drive + "a.txt", drive + "in.txt\\deep\\z.bin"}));
     SetCurrentDirectoryA("..");
 
-    const std::string absolute = scratch.path + "\\top\\*.dat";
-    EXPECT_EQ(collect(absolute), path_set{scratch.path + "\\top\\a.dat"});
+    const std::string absolute = scratch.root + "\\top\\*.dat";
+    EXPECT_EQ(collect(absolute), path_set{scratch.root + "\\top\\a.dat"});
 }
 
 TEST_F(WindowsFiles, PatternsThatYieldNothing) {
-    make_directory("empty");
+    std::filesystem::create_directory("empty");
     int result = 0;
     EXPECT_TRUE(collect("missing.txt", &result).empty());
     EXPECT_EQ(result, -1);

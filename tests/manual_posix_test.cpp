@@ -1,18 +1,19 @@
 // Finding and printing the manual: the search order along PATH, and the
 // printed text compared byte for byte.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
+#include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "front/manual.h"
+#include "support/scratch.h"
 
 namespace {
 
@@ -24,33 +25,22 @@ std::vector<std::string> split(const std::string& value, char separator, bool qu
     return elements;
 }
 
-void write_file(const std::string& path, const std::string& content) {
-    std::ofstream out(path, std::ios::binary);
-    out << content;
-}
-
 // Each test runs in a fresh directory of its own, with PATH under its control.
 class ManualSearch : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
-        char pattern[] = "/tmp/tovik-manual-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        root = pattern;
-        ASSERT_EQ(getcwd(old_cwd, sizeof old_cwd), old_cwd);
-        ASSERT_EQ(chdir(root.c_str()), 0);
+        scratch.enter();
+        root = scratch.root;
         const char* path = std::getenv("PATH");
         saved_path = path ? path : "";
         had_path = path != nullptr;
     }
     void TearDown() override {
         if (had_path) setenv("PATH", saved_path.c_str(), 1);
-        ASSERT_EQ(chdir(old_cwd), 0);
-        std::system(("rm -rf '" + root + "'").c_str());
     }
     std::string dir(const std::string& name) {
-        std::string path = root + "/" + name;
-        mkdir(path.c_str(), 0755);
-        return path;
+        std::filesystem::create_directory(name);
+        return root + "/" + name;
     }
     std::string found() {
         std::string result = "unset";
@@ -60,19 +50,18 @@ protected:
     // Runs show_manual with standard output sent to a file; returns what it printed.
     std::string shown(int* result) {
         std::fflush(stdout);
-        int saved = dup(1);
-        int capture = open((root + "/.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int saved = dup(1);
+        const int capture = open(".out", O_WRONLY | O_CREAT | O_TRUNC, 0600);
         dup2(capture, 1);
         *result = show_manual();
         std::fflush(stdout);
         dup2(saved, 1);
         close(saved);
         close(capture);
-        std::ifstream in(root + "/.out", std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
+        return read_file(".out");
     }
+    scratch_dir scratch;
     std::string root;
-    char old_cwd[4096];
     std::string saved_path;
     bool had_path = false;
 };
@@ -88,7 +77,8 @@ TEST(PathElements, RunsOfSeparatorsMakeNoEmptyElements) {
 }
 
 TEST(PathElements, QuotesGroupSeparatorsWhereThePlatformQuotes) {
-    EXPECT_EQ(split("\"C:\\a;b\";D:\\c", ';', true), (std::vector<std::string>{"C:\\a;b", "D:\\c"}));
+    EXPECT_EQ(split("\"C:\\a;b\";D:\\c", ';', true),
+              (std::vector<std::string>{"C:\\a;b", "D:\\c"}));
     EXPECT_EQ(split("C:\\\"pro\"gram;x", ';', true),
               (std::vector<std::string>{"C:\\program", "x"}));
     // An empty quoted run is the one way to an empty element.
@@ -97,71 +87,66 @@ TEST(PathElements, QuotesGroupSeparatorsWhereThePlatformQuotes) {
     EXPECT_EQ(split("/a\"b:/c", ':', false), (std::vector<std::string>{"/a\"b", "/c"}));
 }
 
-TEST_F(ManualSearch, CurrentDirectoryWinsWithItsFullPath) {
-    write_file("tovik.man", "here\n");
-    std::string listed = dir("listed");
-    write_file(listed + "/tovik.man", "listed\n");
-    setenv("PATH", listed.c_str(), 1);
-    EXPECT_EQ(found(), root + "/tovik.man");
+// The current directory first (as a full path), then each element of PATH
+// in turn, a relative one from the current directory; the first that holds
+// the file wins, and a directory of its name ends the search all the same.
+TEST_F(ManualSearch, SearchOrder) {
+    for (const char* name : {"a", "b", "listed", "sub"}) write_file(dir(name) + "/tovik.man", name);
+    const std::string a = root + "/a", b = root + "/b", empty = dir("empty");
+    struct search_case {
+        const char* here;                 // what tovik.man in the current directory is
+        std::optional<std::string> path;  // none: no PATH at all
+        std::string found;
+    };
+    const search_case cases[] = {
+        {"nothing", empty + ":" + a + ":" + b, a + "/tovik.man"},
+        {"nothing", b + "/:" + a, b + "/tovik.man"},  // no second '/' after one
+        {"nothing", "/nonexistent:sub", "sub/tovik.man"},
+        {"nothing", "", ""},
+        {"nothing", std::nullopt, ""},
+        {"a file", "listed", root + "/tovik.man"},
+        {"a directory", "listed", root + "/tovik.man"},
+    };
+    for (const search_case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.here << ", PATH " << c.path.value_or("unset"));
+        std::filesystem::remove_all("tovik.man");
+        if (c.here == std::string("a file")) write_file("tovik.man", "here");
+        if (c.here == std::string("a directory")) dir("tovik.man");
+        if (c.path) {
+            setenv("PATH", c.path->c_str(), 1);
+        } else {
+            unsetenv("PATH");
+        }
+        EXPECT_EQ(found(), c.found);
+    }
 }
 
-TEST_F(ManualSearch, FirstListedDirectoryHoldingTheFileWins) {
-    std::string a = dir("a"), b = dir("b"), empty = dir("empty");
-    write_file(a + "/tovik.man", "a\n");
-    write_file(b + "/tovik.man", "b\n");
-    setenv("PATH", (empty + ":" + a + ":" + b).c_str(), 1);
-    EXPECT_EQ(found(), a + "/tovik.man");
-    setenv("PATH", (b + "/:" + a).c_str(), 1);  // no second '/' after a trailing one
-    EXPECT_EQ(found(), b + "/tovik.man");
-}
-
-TEST_F(ManualSearch, RelativeElementIsTakenFromTheCurrentDirectory) {
-    dir("sub");
-    write_file("sub/tovik.man", "x\n");
-    setenv("PATH", "/nonexistent:sub", 1);
-    EXPECT_EQ(found(), "sub/tovik.man");
-}
-
-TEST_F(ManualSearch, NotFoundGivesEmptyAndMinusOne) {
+// Only a regular file found is printed, byte for byte; anything else
+// prints nothing and fails (a FIFO is never opened: that would block).
+TEST_F(ManualSearch, PrintedExactlyWhenItIsAFile) {
     setenv("PATH", "", 1);
-    EXPECT_EQ(found(), "");
-    unsetenv("PATH");
-    EXPECT_EQ(found(), "");
-    int result = 0;
-    EXPECT_EQ(shown(&result), "");
-    EXPECT_EQ(result, -1);
-}
-
-TEST_F(ManualSearch, DirectoryNamedLikeTheManualEndsTheSearch) {
-    dir("tovik.man");
-    std::string listed = dir("listed");
-    write_file(listed + "/tovik.man", "listed\n");
-    setenv("PATH", listed.c_str(), 1);
-    EXPECT_EQ(found(), root + "/tovik.man");
-    int result = 0;
-    EXPECT_EQ(shown(&result), "");
-    EXPECT_EQ(result, -1);
-}
-
-TEST_F(ManualSearch, TextIsPrintedExactly) {
-    std::string long_line(250, 'x');
-    std::string text = "100% sure %s %n\n" + long_line + "\n\nlast line without end";
-    write_file("tovik.man", text);
-    int result = -1;
-    EXPECT_EQ(shown(&result), text);
-    EXPECT_EQ(result, 0);
-}
-
-TEST_F(ManualSearch, EmptyManualPrintsNothingAndSucceeds) {
-    write_file("tovik.man", "");
-    int result = -1;
-    EXPECT_EQ(shown(&result), "");
-    EXPECT_EQ(result, 0);
-}
-
-TEST_F(ManualSearch, FifoNamedLikeTheManualIsNotOpened) {
-    ASSERT_EQ(mkfifo("tovik.man", 0600), 0);
-    int result = 0;
-    EXPECT_EQ(shown(&result), "");  // would block forever if opened
-    EXPECT_EQ(result, -1);
+    const std::string text =
+        "100% sure %s %n\n" + std::string(250, 'x') + "\n\nlast line without end";
+    struct shown_case {
+        const char* here;
+        std::string shown;
+        int result;
+    };
+    const shown_case cases[] = {{"nothing", "", -1},
+                                {"a directory", "", -1},
+                                {"a FIFO", "", -1},
+                                {"an empty file", "", 0},
+                                {"a text", text, 0}};
+    for (const shown_case& c : cases) {
+        std::filesystem::remove_all("tovik.man");
+        const std::string here = c.here;
+        if (here == "a directory") dir("tovik.man");
+        if (here == "a FIFO") {
+            ASSERT_EQ(mkfifo("tovik.man", 0600), 0);
+        }
+        if (here == "an empty file" || here == "a text") write_file("tovik.man", c.shown);
+        int result = 2;
+        EXPECT_EQ(shown(&result), c.shown) << here;
+        EXPECT_EQ(result, c.result) << here;
+    }
 }

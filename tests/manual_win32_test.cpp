@@ -4,11 +4,12 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <filesystem>
 #include <string>
 
 #include "front/manual.h"
 #include "platform/environment.h"
-#include "support/scratch_win32.h"
+#include "support/system_win32.h"
 
 namespace {
 
@@ -16,15 +17,13 @@ constexpr char NAME[] = "tovik.man";
 
 class WindowsPathSearch : public testing::Test {
   protected:
-    scratch_directory scratch;
+    scratch_dir scratch;
     std::string saved_path;
     bool had_path = false;
 
     void SetUp() override {
+        scratch.enter();
         had_path = environment_value("PATH", saved_path);
-        make_directory("first");
-        make_directory("second");
-        make_directory("a;b");
         write_file("first\\tovik.man", "1");
         write_file("second\\tovik.man", "2");
         write_file("a;b\\tovik.man", "3");
@@ -60,8 +59,8 @@ TEST_F(WindowsPathSearch, QuotesGroupCharactersSemicolonsIncluded) {
 TEST_F(WindowsPathSearch, SeparatorIsAddedOnlyWhenTheElementLacksOne) {
     EXPECT_EQ(search("first\\"), "first\\tovik.man");
     EXPECT_EQ(search("first/"), "first/tovik.man");
-    EXPECT_EQ(search(scratch.path.c_str()), "");  // the manual is not at the top
-    const std::string absolute = scratch.path + "\\second";
+    EXPECT_EQ(search(scratch.root.c_str()), "");  // the manual is not at the top
+    const std::string absolute = scratch.root + "\\second";
     EXPECT_EQ(search(absolute.c_str()), absolute + "\\tovik.man");
     EXPECT_EQ(join_path("C:", NAME), "C:tovik.man");
     EXPECT_EQ(join_path("C:\\", NAME), "C:\\tovik.man");
@@ -91,7 +90,7 @@ std::string unix_name(const std::string& path) {
 // its current directory set the way cmd.exe sets it, through the variable
 // "=Z:"; on Windows, a drive letter mapped to the directory.
 TEST_F(WindowsPathSearch, ElementOfADriveAloneJoinsWithoutSeparator) {
-    const std::string target = scratch.path + "\\second";
+    const std::string target = scratch.root + "\\second";
     std::string drive;
     if (running_under_wine()) {
         std::string unix_path = unix_name(target);
@@ -140,10 +139,10 @@ TEST_F(WindowsPathSearch, VariableNameMatchesInAnyCase) {
 
 TEST_F(WindowsPathSearch, CurrentDirectoryComesFirstAsAFullPath) {
     write_file("tovik.man", "here");
-    EXPECT_EQ(search("first"), scratch.path + "\\tovik.man");
+    EXPECT_EQ(search("first"), scratch.root + "\\tovik.man");
     DeleteFileA("tovik.man");
-    make_directory("tovik.man");  // a directory of that name still ends the search
-    EXPECT_EQ(search("first"), scratch.path + "\\tovik.man");
+    std::filesystem::create_directory("tovik.man");  // a directory of that name still ends the search
+    EXPECT_EQ(search("first"), scratch.root + "\\tovik.man");
     SetEnvironmentVariableA("PATH", "first");
     EXPECT_EQ(show_manual(), -1);
 }

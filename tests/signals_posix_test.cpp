@@ -6,18 +6,14 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <set>
 #include <string>
 #include <thread>
 
-#include "platform/files.h"
 #include "platform/interrupt.h"
-#include "platform/temp_file.h"
 #include "support/pty_posix.h"
 #include "support/tovik_run_posix.h"
 
@@ -39,38 +35,6 @@ std::string large_bytes() {
         std::memcpy(bytes.data() + bytes.size() - block.size(), &i, sizeof i);
     }
     return bytes;
-}
-
-bool same_content(const std::string& path, const std::string& bytes) {
-    std::ifstream in(path, std::ios::binary);
-    std::string chunk(1u << 20, '\0');
-    std::size_t at = 0;
-    while (in.read(chunk.data(), static_cast<std::streamsize>(chunk.size())) || in.gcount() > 0) {
-        const auto got = static_cast<std::size_t>(in.gcount());
-        if (at + got > bytes.size() || bytes.compare(at, got, chunk, 0, got) != 0) return false;
-        at += got;
-    }
-    return at == bytes.size();
-}
-
-std::set<std::string> names_in(const std::string& dir) {
-    std::set<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir)) {
-        names.insert(entry.path().filename().string());
-    }
-    return names;
-}
-
-// Waits until a temporary output exists in dir: the run is writing.
-bool output_in_progress(const std::string& dir, pty::session& run) {
-    for (int i = 0; i < 20000; ++i) {
-        for (const std::string& name : names_in(dir)) {
-            if (is_temporary_name(name)) return true;
-        }
-        run.transcript();  // keeps the run's output flowing
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return false;
 }
 
 enum class delivery { typed_ctrl_c, sent, hang_up };
@@ -113,7 +77,7 @@ TEST(Signals, DuringProcessingTheTemporaryGoesAndTheInputStays) {
             if (attempt > 0) {
                 run_owner->signal(SIGCONT);
                 run_owner->wait_exit();
-                for (const std::string& name : names_in(dir.root)) fs::remove(dir.at(name));
+                for (const std::string& name : dir.names()) fs::remove(dir.at(name));
                 ASSERT_TRUE(write_file(dir.at("big"), plain));
                 ASSERT_TRUE(write_file(dir.at("big.tvk"), container));
                 run_owner = std::make_unique<pty::session>();
@@ -121,7 +85,7 @@ TEST(Signals, DuringProcessingTheTemporaryGoesAndTheInputStays) {
             pty::session& run = *run_owner;
             ASSERT_TRUE(start_binary(run, dir.root, args));
             ASSERT_TRUE(type_dialogue(run, KEY));
-            ASSERT_TRUE(output_in_progress(dir.root, run)) << run.transcript();
+            ASSERT_TRUE(output_in_progress(run, dir.root)) << run.transcript();
             ASSERT_TRUE(run.signal(SIGSTOP));
             ASSERT_TRUE(run.wait_until_stopped());
             stopped_while_writing = !temporaries(dir.root).empty();
@@ -150,9 +114,9 @@ TEST(Signals, DuringProcessingTheTemporaryGoesAndTheInputStays) {
             // Nothing was reported for the target: the run ended inside it.
             EXPECT_EQ(run.transcript().find("ok!"), std::string::npos) << run.transcript();
         }
-        EXPECT_EQ(names_in(dir.root), (std::set<std::string>{"big", "big.tvk"}));
-        EXPECT_TRUE(same_content(dir.at("big"), plain));
-        EXPECT_TRUE(same_content(dir.at("big.tvk"), container));
+        EXPECT_EQ(dir.names(), (std::set<std::string>{"big", "big.tvk"}));
+        EXPECT_TRUE(read_file(dir.at("big")) == plain);
+        EXPECT_TRUE(read_file(dir.at("big.tvk")) == container);
     }
 }
 
@@ -180,5 +144,5 @@ TEST(Signals, HeldCleanupWaitsEvenWithAWorkerRunning) {
     EXPECT_TRUE(status.signaled && status.signal == SIGTERM)
         << "exited " << status.exited << " code " << status.code;
     EXPECT_EQ(run.report(), "held");
-    EXPECT_TRUE(names_in(dir.root).empty());
+    EXPECT_TRUE(dir.names().empty());
 }

@@ -11,7 +11,7 @@
 
 #include "front/key_entry.h"
 #include "platform/terminal.h"
-#include "support/scratch_win32.h"
+#include "support/system_win32.h"
 
 namespace {
 
@@ -162,33 +162,15 @@ TEST_F(ConsoleKeys, MaskedEntryStoresBothBytesOfPairsUntilEnter) {
     EXPECT_EQ(read_keys(1), "x");  // the entry ended at Enter
 }
 
-// Runs the test named filter in a new process that has no console; true
-// when it passed.
-bool passes_without_console(const char* filter) {
-    char self[MAX_PATH + 1];
-    const DWORD length = GetModuleFileNameA(nullptr, self, sizeof self);
-    if (length == 0 || length >= sizeof self) return false;
-    std::string command = std::string("\"") + self + "\" --gtest_filter=" + filter;
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr,
-                        nullptr, &startup, &process)) {
-        return false;
-    }
-    WaitForSingleObject(process.hProcess, INFINITE);
-    DWORD status = 1;
-    GetExitCodeProcess(process.hProcess, &status);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return status == 0;
-}
-
+// Where there is a console, the test runs again in a process without one.
 TEST(ConsoleMissing, EveryReadFailsAndTheOpenIsNotRetried) {
     HANDLE input = open_console_input();
     if (input != INVALID_HANDLE_VALUE) {
         CloseHandle(input);
-        EXPECT_TRUE(passes_without_console("ConsoleMissing.EveryReadFailsAndTheOpenIsNotRetried"));
+        EXPECT_EQ(
+            run_this_binary("--gtest_filter=ConsoleMissing.EveryReadFailsAndTheOpenIsNotRetried",
+                            DETACHED_PROCESS),
+            0u);
         return;
     }
     unsigned char out[2] = {0x55, 0x55};

@@ -4,12 +4,13 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <filesystem>
 #include <set>
 #include <string>
 
 #include "container/transform.h"
 #include "support/runs.h"
-#include "support/scratch_win32.h"
+#include "support/system_win32.h"
 #include "support/vectors.h"
 
 namespace {
@@ -23,13 +24,14 @@ class WindowsTransform : public testing::Test {
     // build directory's drive.
     static std::string container;
     static void SetUpTestSuite() {
-        for (const auto& row : read_vector_file("containers.txt")) {
-            if (row[0] == "736563726574") container = from_hex(row[2]);
-        }
+        container = hello_container();
     }
-    scratch_directory scratch;
+    scratch_dir scratch;
 
-    void SetUp() override { ASSERT_EQ(container.size(), 37 + HELLO.size()); }
+    void SetUp() override {
+        scratch.enter();
+        ASSERT_EQ(container.size(), 37 + HELLO.size());
+    }
 
     static bool read_only(const std::string& path) {
         const DWORD attributes = GetFileAttributesA(path.c_str());
@@ -40,7 +42,7 @@ class WindowsTransform : public testing::Test {
 std::string WindowsTransform::container;
 
 TEST_F(WindowsTransform, RoundTripsWithDeleteInDirectoriesWrittenEitherWay) {
-    make_directory("sub");
+    std::filesystem::create_directory("sub");
     for (const std::string name : {"sub/a.txt", "sub\\b.txt"}) {
         write_file(name, HELLO);
         std::string path = name;

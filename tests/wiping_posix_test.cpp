@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -20,14 +19,11 @@
 #include <random>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "cipher/key_schedule.h"
 #include "cipher/rc4.h"
 #include "cipher/wipe.h"
-#include "container/transform.h"
-#include "platform/files.h"
 #include "support/pty_posix.h"
 #include "support/runs.h"
 #include "support/tovik_run_posix.h"
@@ -188,23 +184,13 @@ std::vector<std::string> names_of(const secrets& all) {
 // material, on the transform's stack and in the driver's buffers.
 TEST(Wiping, KeyMaterialIsFoundWhileInUse) {
     temp_dir dir;
-    { std::ofstream sparse(dir.at("huge")); }
+    write_file(dir.at("huge"), "");
     fs::resize_file(dir.at("huge"), 1ull << 30);  // reads as zeros, costs no disk
-    pty::child_options options;
-    options.working_dir = dir.root;
     pty::session run;
-    ASSERT_TRUE(run.start([](int) -> int { run_driver_and_exit({"huge"}); }, options));
+    ASSERT_TRUE(start_driver(run, dir.root, {"huge"}));
     const std::string key = fresh_key();
     ASSERT_TRUE(type_dialogue(run, key));
-    bool writing = false;
-    for (int i = 0; i < 20000 && !writing; ++i) {
-        for (const auto& entry : fs::directory_iterator(dir.root)) {
-            writing = writing || is_temporary_name(entry.path().filename().string());
-        }
-        run.transcript();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    ASSERT_TRUE(writing) << run.transcript();
+    ASSERT_TRUE(output_in_progress(run, dir.root)) << run.transcript();
     ASSERT_TRUE(run.signal(SIGSTOP));
     ASSERT_TRUE(run.wait_until_stopped());
     secrets wanted = derived_from(key, 0);
@@ -225,16 +211,12 @@ TEST(Wiping, NoKeyMaterialIsLeftAtExit) {
     temp_dir dir;
     const std::string plain = random_bytes(300000, 21);
     write_file(dir.at("note"), plain);
-    pty::child_options options;
-    options.working_dir = dir.root;
     pty::session run;
-    ASSERT_TRUE(run.start(
-        [](int report) -> int {
-            exit_report_fd = report;
-            std::atexit(hold_at_exit);  // before the driver's: runs after it
-            run_driver_and_exit({"note"});
-        },
-        options));
+    ASSERT_TRUE(start_driver(run, dir.root, {"note"}, [](int report) {
+        exit_report_fd = report;
+        std::atexit(hold_at_exit);  // before the driver's: runs after it
+        return true;
+    }));
     const std::string key = fresh_key();
     ASSERT_TRUE(type_dialogue(run, key, ""));
     EXPECT_EQ(found_in_memory(run.pid(), {{"passphrase", key}}),

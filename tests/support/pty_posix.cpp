@@ -130,7 +130,7 @@ bool session::launch(const std::function<void()>& run_child, const child_options
     if (made && options.input == stdin_source::file) {
         input = open(options.input_file.c_str(), O_RDONLY | O_CLOEXEC);
         made = input >= 0;
-    } else if (made && (options.input == stdin_source::null || options.no_terminal)) {
+    } else if (made && options.no_terminal) {
         input = open("/dev/null", O_RDONLY | O_CLOEXEC);
         made = input >= 0;
     }
@@ -155,7 +155,6 @@ bool session::launch(const std::function<void()>& run_child, const child_options
         close_range(CHILD_REPORT_FD + 1, ~0U, 0);
         if (!options.working_dir.empty() && chdir(options.working_dir.c_str()) != 0) _exit(126);
         for (const auto& [name, value] : options.set_env) setenv(name.c_str(), value.c_str(), 1);
-        for (const std::string& name : options.unset_env) unsetenv(name.c_str());
         run_child();
         _exit(0);
     }
@@ -185,17 +184,14 @@ void session::pump(int wait_ms) {
     }
 }
 
-bool session::send(std::string_view bytes, milliseconds between_bytes) {
+bool session::send(std::string_view bytes) {
     if (master_ < 0) return false;
     const steady::time_point deadline = steady::now() + DEFAULT_TIMEOUT;
-    const std::size_t step = between_bytes.count() > 0 ? 1 : bytes.size();
     std::size_t sent = 0;
     while (sent < bytes.size()) {
-        const ssize_t wrote =
-            write(master_, bytes.data() + sent, std::min(step, bytes.size() - sent));
+        const ssize_t wrote = write(master_, bytes.data() + sent, bytes.size() - sent);
         if (wrote > 0) {
             sent += static_cast<std::size_t>(wrote);
-            if (step == 1 && sent < bytes.size()) std::this_thread::sleep_for(between_bytes);
         } else if (wrote < 0 && errno != EAGAIN && errno != EINTR) {
             return false;
         } else if (remaining_ms(deadline) == 0) {
@@ -252,10 +248,6 @@ const std::string& session::transcript() {
 }
 
 bool session::mode(termios& out) const { return master_ >= 0 && tcgetattr(master_, &out) == 0; }
-
-bool session::set_mode(const termios& mode) {
-    return master_ >= 0 && tcsetattr(master_, TCSANOW, &mode) == 0;
-}
 
 void session::hang_up() {
     if (output_ == master_) output_ = -1;

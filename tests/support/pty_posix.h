@@ -18,12 +18,11 @@ namespace pty {
 using std::chrono::milliseconds;
 inline constexpr milliseconds DEFAULT_TIMEOUT{20000};
 
-enum class stdin_source { terminal, file, null };
+enum class stdin_source { terminal, file };
 
 struct child_options {
     std::string working_dir;                                   // empty: the test's own
     std::vector<std::pair<std::string, std::string>> set_env;  // NAME, value
-    std::vector<std::string> unset_env;
     stdin_source input = stdin_source::terminal;
     std::string input_file;  // for stdin_source::file
     // A new session with no controlling terminal at all; output then goes
@@ -61,8 +60,8 @@ public:
     // The pseudo-terminal's master side; -1 with no_terminal.
     int master() const { return master_; }
 
-    // Writes bytes as typed, pausing between bytes when asked.
-    bool send(std::string_view bytes, milliseconds between_bytes = milliseconds{0});
+    // Writes bytes as typed.
+    bool send(std::string_view bytes);
     // Waits until the terminal is in a raw, silent mode, then writes bytes at
     // once. Only safe when the program has taken all earlier input (e.g. its
     // echo was seen): a key arriving between two raw reads meets the
@@ -81,7 +80,6 @@ public:
     bool mode(termios& out) const;
     // The mode the terminal was given before the child started.
     const termios& initial_mode() const { return initial_mode_; }
-    bool set_mode(const termios& mode);
     // Closes the master side: the child's terminal hangs up.
     void hang_up();
 

@@ -19,7 +19,7 @@ scratch_dir::scratch_dir(const std::string& base) {
     for (int attempt = 0; attempt < 100 && root.empty(); ++attempt) {
         const fs::path candidate = fs::path(base) / ("tovik-test-" + std::to_string(seed()));
         std::error_code error;
-        if (fs::create_directory(candidate, error)) root = candidate.generic_string();
+        if (fs::create_directory(candidate, error)) root = fs::path(candidate).make_preferred().string();
     }
     if (root.empty()) ADD_FAILURE() << "cannot make a scratch directory";
     // Children that drop privileges work below it.
@@ -30,6 +30,7 @@ scratch_dir::scratch_dir(const std::string& base) {
 scratch_dir::~scratch_dir() {
     fault_clear();
     std::error_code ignored;
+    if (!previous_.empty()) fs::current_path(previous_, ignored);
     fs::permissions(root, fs::perms::owner_all, fs::perm_options::add, ignored);
     for (auto it = fs::recursive_directory_iterator(root, ignored);
          it != fs::recursive_directory_iterator(); it.increment(ignored)) {
@@ -39,10 +40,17 @@ scratch_dir::~scratch_dir() {
     fs::remove_all(root, ignored);
 }
 
-std::set<std::string> scratch_dir::names() const {
+void scratch_dir::enter() {
+    if (previous_.empty()) previous_ = fs::current_path().string();
+    fs::current_path(root);
+}
+
+std::set<std::string> scratch_dir::names() const { return names_in(root); }
+
+std::set<std::string> names_in(const std::string& directory) {
     std::set<std::string> found;
     std::error_code ignored;
-    for (const auto& entry : fs::directory_iterator(root, ignored)) {
+    for (const auto& entry : fs::directory_iterator(directory, ignored)) {
         found.insert(entry.path().filename().string());
     }
     return found;
@@ -50,7 +58,14 @@ std::set<std::string> scratch_dir::names() const {
 
 std::string read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::error_code error;
+    const std::uintmax_t size = fs::file_size(path, error);  // read at once: some are large
+    std::string bytes(error ? 0 : size, '\0');
+    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    bytes.resize(static_cast<std::size_t>(in.gcount()));
+    char chunk[65536];
+    while (in.read(chunk, sizeof chunk) || in.gcount() > 0) bytes.append(chunk, in.gcount());
+    return bytes;
 }
 
 bool write_file(const std::string& path, std::string_view bytes, unsigned mode) {

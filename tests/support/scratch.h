@@ -1,5 +1,5 @@
 // Files for tests on every platform: a fresh directory per test, and whole
-// files written, read and listed.
+// files written, read and listed. The one place tests make and read files.
 #pragma once
 
 #include <map>
@@ -12,7 +12,7 @@
 // everything in it (unreadable and read-only entries included); the fault
 // seam is cleared with it.
 struct scratch_dir {
-    std::string root;
+    std::string root;  // absolute, in the system's own separators
     scratch_dir();
     explicit scratch_dir(const std::string& base);  // a directory under base
     ~scratch_dir();
@@ -21,7 +21,15 @@ struct scratch_dir {
     std::string at(const std::string& relative) const { return root + "/" + relative; }
     // The names directly in root.
     std::set<std::string> names() const;
+    // root is the current directory until the scratch directory goes.
+    void enter();
+
+private:
+    std::string previous_;
 };
+
+// The names directly in directory, without "." and "..".
+std::set<std::string> names_in(const std::string& directory);
 
 std::string read_file(const std::string& path);
 // Creates the directories on the way; false when the file cannot be written.

@@ -1,7 +1,7 @@
 #include "support/tovik_run_posix.h"
 
-#include <gtest/gtest.h>
 #include <grp.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <thread>
 
 #include "cipher/key_schedule.h"
 #include "cipher/rc4.h"
@@ -83,13 +84,24 @@ void run_driver_and_exit(const std::vector<std::string>& args) {
     std::exit(run_driver(static_cast<int>(words.size()), argv.data()));
 }
 
-bool start_binary(pty::session& run, const std::string& dir, const std::vector<std::string>& args,
-                  bool as_nobody) {
-    std::vector<std::string> argv{TOVIK_BINARY};
-    argv.insert(argv.end(), args.begin(), args.end());
+bool start_driver(pty::session& run, const std::string& dir, const std::vector<std::string>& args,
+                  const std::function<bool(int report)>& prepare) {
     pty::child_options options;
     options.working_dir = dir;
-    options.set_env.push_back({"PATH", "/usr/bin:/bin"});
+    return run.start(
+        [&](int report) -> int {
+            if (prepare && !prepare(report)) return 99;
+            run_driver_and_exit(args);
+        },
+        options);
+}
+
+bool start_binary(pty::session& run, const std::string& dir, const std::vector<std::string>& args,
+                  bool as_nobody, pty::child_options options) {
+    std::vector<std::string> argv{TOVIK_BINARY};
+    argv.insert(argv.end(), args.begin(), args.end());
+    options.working_dir = dir;
+    options.set_env.insert(options.set_env.begin(), {"PATH", "/usr/bin:/bin"});
     if (!as_nobody) return run.start(argv, options);
     return run.start(
         [&](int) {
@@ -162,6 +174,15 @@ std::string dialogue_text(std::size_t key_length, bool confirmed, const std::str
     return text + READY + answer;
 }
 
+bool output_in_progress(pty::session& run, const std::string& root) {
+    for (int i = 0; i < 20000; ++i) {
+        if (!temporaries(root).empty()) return true;
+        run.transcript();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
+}
+
 finished_run finish(pty::session& run, std::size_t key_length) {
     finished_run done;
     done.status = run.wait_exit();
@@ -170,7 +191,8 @@ finished_run finish(pty::session& run, std::size_t key_length) {
     const std::size_t key = done.transcript.find("Key:", BANNER.size());
     if (!done.transcript.starts_with(BANNER) || key == std::string::npos) return done;
     done.before_dialogue = done.transcript.substr(BANNER.size(), key - BANNER.size());
-    const std::string dialogue = done.transcript.substr(0, BANNER.size()) + done.transcript.substr(key);
+    const std::string dialogue =
+        done.transcript.substr(0, BANNER.size()) + done.transcript.substr(key);
     for (bool confirmed : {true, false}) {
         const std::string shown = dialogue_text(key_length, confirmed);
         if (dialogue.starts_with(shown)) {

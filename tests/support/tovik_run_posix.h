@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <string_view>
@@ -35,10 +36,14 @@ std::string stripped(const std::string& path);
 // Runs tovik's driver with args (without the program word) and exits with
 // its status, as main does: for a forked child.
 [[noreturn]] void run_driver_and_exit(const std::vector<std::string>& args);
-// The real binary with args, in directory dir; as the user nobody when
-// as_nobody (which only root can ask for).
+// The driver with args in a forked child on run's terminal, in directory
+// dir, once prepare (given the child's report descriptor) returned true there.
+bool start_driver(pty::session& run, const std::string& dir, const std::vector<std::string>& args,
+                  const std::function<bool(int report)>& prepare = {});
+// The real binary with args, in directory dir, with PATH=/usr/bin:/bin unless
+// options set it; as the user nobody when as_nobody (which only root can ask for).
 bool start_binary(pty::session& run, const std::string& dir, const std::vector<std::string>& args,
-                  bool as_nobody = false);
+                  bool as_nobody = false, pty::child_options options = {});
 
 // Types key at "Key:" and again at "Reenter Key:" when asked, then answer at
 // the ready prompt (nothing when answer is empty). false (with a test failure) when a prompt never
@@ -48,11 +53,15 @@ bool type_dialogue(pty::session& run, const std::string& key, const std::string&
 std::string dialogue_text(std::size_t key_length, bool confirmed,
                           const std::string& answer = "y\n");
 
+// Waits until a temporary exists below root (the run is writing an output),
+// taking in run's output meanwhile so that it never blocks on the terminal.
+bool output_in_progress(pty::session& run, const std::string& root);
+
 // The whole transcript, the text after the dialogue, and the exit status.
 struct finished_run {
     std::string transcript;
-    bool dialogue = false;   // the transcript begins with a whole dialogue
-    bool confirmed = false;  // in which the key was asked twice
+    bool dialogue = false;        // the transcript begins with a whole dialogue
+    bool confirmed = false;       // in which the key was asked twice
     std::string before_dialogue;  // lines between the banner and "Key:"
     std::string after_dialogue;
     pty::exit_status status;

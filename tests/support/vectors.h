@@ -15,3 +15,6 @@ std::string from_hex(std::string_view hex);
 
 // Two lower-case hex digits per byte.
 std::string to_hex(std::string_view bytes);
+
+// "hello\n" under the passphrase "secret", from the whole-container vectors.
+std::string hello_container();

@@ -1,29 +1,14 @@
-// Helpers for the Windows tests: a fresh directory per test, files with given
-// attributes, and the console when there is one.
+// What only the Windows tests need: attribute words, the console when there
+// is one, and wine. Scratch directories and files come from support/scratch.h.
 #pragma once
 
 #include <windows.h>
 
-#include <set>
+#include <optional>
 #include <string>
-#include <string_view>
 
 #include "support/scratch.h"
 
-// A new directory under the temporary directory, made the current directory
-// while it lives; removed afterwards, read-only files included.
-struct scratch_directory {
-    std::string path;      // absolute, with backslashes, no trailing one
-    std::string previous;  // the current directory before
-    scratch_directory();
-    ~scratch_directory();
-    scratch_directory(const scratch_directory&) = delete;
-    scratch_directory& operator=(const scratch_directory&) = delete;
-};
-
-// The names in directory, without "." and "..".
-std::set<std::string> names_in(const std::string& directory);
-void make_directory(const std::string& path);
 // Sets the attribute word (FILE_ATTRIBUTE_DIRECTORY is kept by the system).
 void set_attributes(const std::string& path, DWORD attributes);
 
@@ -34,6 +19,12 @@ HANDLE open_console_input();
 inline constexpr char NO_CONSOLE[] =
     "no console: CONIN$ cannot be opened (under wine, run with a terminal on standard input, "
     "as scripts/windows-test.sh does)";
+
+// Runs this test binary again with arguments, as a new process created with
+// flags: its exit status, or nothing when it did not start or did not end
+// within timeout_ms (it is then ended).
+std::optional<DWORD> run_this_binary(const std::string& arguments, DWORD flags,
+                                     DWORD timeout_ms = 60000);
 
 // Wine reports itself through an export of ntdll that Windows lacks.
 bool running_under_wine();
