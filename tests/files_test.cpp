@@ -60,8 +60,11 @@ TEST(Files, EachCallAsksTheFaultSeamOnceAtItsPoint) {
         {"copy_attributes", fault_point::write, [&] { return copy_attributes(input, output); }},
         {"sync_file", fault_point::sync, [&] { return sync_file(output); }},
         {"sync_outputs", fault_point::sync, [&] { return sync_outputs({dir.at("a")}); }},
-        {"replace_file", fault_point::rename,
-         [&] { return replace_file(dir.at("b"), dir.at("c")); }},
+        {"rename_file", fault_point::rename,
+         [&] {
+             bool taken = false;
+             return rename_file(dir.at("b"), dir.at("c"), true, taken);
+         }},
         {"remove_file", fault_point::unlink, [&] { return remove_file(dir.at("c")); }},
         {"remove_if_unchanged", fault_point::unlink,
          [&] { return remove_if_unchanged(dir.at("a"), {}, {}) == removal::changed; }},
@@ -92,6 +95,20 @@ TEST(Files, EachCallAsksTheFaultSeamOnceAtItsPoint) {
               (std::set<std::string>{"a", std::filesystem::path(temp).filename().string()}));
 }
 
+// A name that is taken is left alone unless replacing is asked for.
+TEST(Files, ATakenNameIsReplacedOnlyWhenAsked) {
+    scratch_dir dir;
+    write_file(dir.at("new"), "new");
+    write_file(dir.at("old"), "old");
+    bool taken = false;
+    EXPECT_FALSE(rename_file(dir.at("new"), dir.at("old"), false, taken));
+    EXPECT_TRUE(taken);
+    EXPECT_EQ(read_file(dir.at("old")), "old");
+    EXPECT_TRUE(rename_file(dir.at("new"), dir.at("old"), true, taken));
+    EXPECT_EQ(read_file(dir.at("old")), "new");
+    EXPECT_EQ(dir.names(), std::set<std::string>{"old"});
+}
+
 TEST(Files, BytesGoThroughATemporaryAndBack) {
     scratch_dir dir;
     std::string data(300000, '\0');
@@ -102,7 +119,9 @@ TEST(Files, BytesGoThroughATemporaryAndBack) {
     ASSERT_TRUE(write_all(out, data.data(), data.size()));
     ASSERT_TRUE(sync_file(out));
     ASSERT_TRUE(close_file(out));
-    ASSERT_TRUE(replace_file(temp, dir.at("final")));
+    bool taken = true;
+    ASSERT_TRUE(rename_file(temp, dir.at("final"), false, taken));  // a free name
+    EXPECT_FALSE(taken);
     ASSERT_TRUE(sync_outputs({dir.at("final")}));
     EXPECT_EQ(dir.names(), std::set<std::string>{"final"});
     EXPECT_EQ(file_size(dir.at("final")), 300000);

@@ -70,13 +70,22 @@ TEST_F(WindowsFileLayer, OpenTemporaryCanBeDeleted) {
     EXPECT_TRUE(names_in(".").empty());
 }
 
+namespace {
+
+bool replace(const std::string& from, const std::string& to) {
+    bool taken = false;
+    return rename_file(from, to, true, taken);
+}
+
+}  // namespace
+
 TEST_F(WindowsFileLayer, ReplaceTakesTheNameOfAnExistingFile) {
     write_file("target.txt", "old");
     write_file("new.txt", "new");
-    EXPECT_TRUE(replace_file("new.txt", "target.txt"));
+    EXPECT_TRUE(replace("new.txt", "target.txt"));
     EXPECT_EQ(read_file("target.txt"), "new");
     EXPECT_EQ(names_in("."), std::set<std::string>{"target.txt"});
-    EXPECT_FALSE(replace_file("missing.txt", "target.txt"));
+    EXPECT_FALSE(replace("missing.txt", "target.txt"));
     EXPECT_EQ(read_file("target.txt"), "new");
 }
 
@@ -86,7 +95,7 @@ TEST_F(WindowsFileLayer, ReadOnlyFilesAreNeitherReplacedNorDeletedNorUpdated) {
     write_file("locked.txt", "keep");
     set_attributes("locked.txt", FILE_ATTRIBUTE_READONLY);
     write_file("new.txt", "new");
-    EXPECT_FALSE(replace_file("new.txt", "locked.txt"));
+    EXPECT_FALSE(replace("new.txt", "locked.txt"));
     EXPECT_FALSE(remove_file("locked.txt"));
     os_file file;
     EXPECT_FALSE(open_for_update("locked.txt", file));
@@ -120,7 +129,7 @@ TEST_F(WindowsFileLayer, ReadOnlyAttributeIsCarriedToTheOutput) {
         EXPECT_TRUE(write_all(to, "x", 1));
         EXPECT_TRUE(copy_attributes(from, to));
         EXPECT_TRUE(close_file(to));
-        EXPECT_TRUE(replace_file(temp, input + ".out"));
+        EXPECT_TRUE(replace(temp, input + ".out"));
         EXPECT_EQ(is_read_only(input + ".out"), input == "locked.txt") << input;
         EXPECT_EQ(read_file(input + ".out"), "x");
     }

@@ -60,7 +60,6 @@ void advise_sequential(os_file& file);
 // replace false only when to does not exist (taken is then set when it does,
 // and nothing was done).
 bool rename_file(const std::string& from, const std::string& to, bool replace, bool& taken);
-bool replace_file(const std::string& from, const std::string& to);
 bool remove_file(const std::string& path);
 
 // What tells a file apart from every other on the machine, whatever its name

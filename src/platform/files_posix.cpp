@@ -172,11 +172,6 @@ bool rename_file(const std::string& from, const std::string& to, bool replace, b
     return !taken && ::rename(from.c_str(), to.c_str()) == 0;
 }
 
-bool replace_file(const std::string& from, const std::string& to) {
-    bool taken = false;
-    return rename_file(from, to, true, taken);
-}
-
 bool remove_file(const std::string& path) {
     if (fault_injected(fault_point::unlink)) return false;
     return ::unlink(path.c_str()) == 0;
