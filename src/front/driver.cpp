@@ -15,7 +15,6 @@
 #include "front/manual.h"
 #include "front/progress.h"
 #include "platform/environment.h"
-#include "platform/files.h"
 #include "platform/interrupt.h"
 #include "platform/status_line.h"
 #include "platform/terminal.h"
@@ -47,7 +46,7 @@ bool read_key(char (&buffer)[PASSPHRASE_SIZE]) {
 // one entry is enough. Any other head (plain, not updatable and so taken as
 // plain, empty, left alone by the run's rule) may be encrypted first.
 bool head_is_decrypted(const run_state& run, const std::string& head) {
-    return probe_file_size(head) >= 1 && probe_container(head, CONTAINER_MAGIC) == 1 &&
+    return probe_container(head, CONTAINER_MAGIC) == 1 &&
            run.would_write(head, output_name(head, true));
 }
 
@@ -142,8 +141,6 @@ void print_usage() {
     std::printf("\n       '*.exe', '*.t*', path, full path or filename only. \n\n");
     std::printf("\ntype \"tovik -h|more\" for full detailed info\n");
 }
-
-std::int64_t probe_file_size(const std::string& path) { return file_size(path); }
 
 int report_outcome(int code, const std::string& path) {
     const char* p = path.c_str();

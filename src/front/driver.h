@@ -2,7 +2,6 @@
 // over the targets and the report of each outcome.
 #pragma once
 
-#include <cstdint>
 #include <string>
 
 // Runs the program and returns the process's exit status.
@@ -13,5 +12,3 @@ inline constexpr int RUN_GOES_ON = -1;
 // the codes that end it, RUN_GOES_ON for the others.
 int report_outcome(int code, const std::string& path);
 void print_usage();
-// Size of the file, or -1 when it is not a regular file or cannot be opened.
-std::int64_t probe_file_size(const std::string& path);
