@@ -48,10 +48,11 @@ if [ -z "${BUILD:-}" ]; then
     BUILD=build/bench
     cmake --preset bench >/dev/null && cmake --build --preset bench >/dev/null
 fi
-TOVIK=$PWD/$BUILD/tovik
-DRIVE=$PWD/$BUILD/drive_tovik
-REFERENCE=$PWD/$BUILD/rc4_reference
-MICRO=$PWD/$BUILD/tovik_bench
+BUILD=$(realpath "$BUILD")
+TOVIK=$BUILD/tovik
+DRIVE=$BUILD/drive_tovik
+REFERENCE=$BUILD/rc4_reference
+MICRO=$BUILD/tovik_bench
 for tool in "$TOVIK" "$DRIVE" "$REFERENCE" "$MICRO"; do
     [ -x "$tool" ] || { echo "missing $tool: build with -DTOVIK_BENCH=ON"; exit 1; }
 done
@@ -136,7 +137,7 @@ for round in $(seq "$ROUNDS"); do
         else openssl_speed "$size"; tovik_speed "$size"; fi
     done
 done
-SLICES=$PWD/$BUILD/rc4_vs_openssl
+SLICES=$BUILD/rc4_vs_openssl
 [ -x "$SLICES" ] && "${RUN[@]}" "$SLICES" 51 >"$WORK/k_slices"
 
 # --- 2 and 3. A 1 GiB file and a 1 MiB file, in memory and on the disk --------
