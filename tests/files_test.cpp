@@ -57,7 +57,12 @@ TEST(Files, EachCallAsksTheFaultSeamOnceAtItsPoint) {
          }},
         {"read_some", fault_point::read, [&] { return read_some(input, &byte, 1) == 1; }},
         {"write_all", fault_point::write, [&] { return write_all(output, "y", 1); }},
-        {"copy_attributes", fault_point::write, [&] { return copy_attributes(input, output); }},
+        {"copy_attributes", fault_point::write,
+         [&] {
+             file_state from, to;
+             return read_state(input, from) && read_state(output, to) &&
+                    copy_attributes(from, output, to);
+         }},
         {"sync_file", fault_point::sync, [&] { return sync_file(output); }},
         {"sync_outputs", fault_point::sync, [&] { return sync_outputs({dir.at("a")}); }},
         {"rename_file", fault_point::rename,

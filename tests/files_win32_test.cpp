@@ -127,7 +127,9 @@ TEST_F(WindowsFileLayer, ReadOnlyAttributeIsCarriedToTheOutput) {
         std::string temp;
         ASSERT_TRUE(create_temp_beside(input + ".out", to, temp));
         EXPECT_TRUE(write_all(to, "x", 1));
-        EXPECT_TRUE(copy_attributes(from, to));
+        file_state from_state, to_state;
+        EXPECT_TRUE(read_state(from, from_state) && read_state(to, to_state));
+        EXPECT_TRUE(copy_attributes(from_state, to, to_state));
         EXPECT_TRUE(close_file(to));
         EXPECT_TRUE(replace(temp, input + ".out"));
         EXPECT_EQ(is_read_only(input + ".out"), input == "locked.txt") << input;

@@ -50,7 +50,7 @@ int collect_level(target_list* list, const std::string& pattern) {
             // A readable directory lists at least "." and "..".
             std::printf("cannot read the directory %s\n", path.c_str());
         }
-        if (collected) push_target(list, std::move(path));
+        if (collected) push_target(list, std::move(path), entry.size);
     } while (listing_next(open.get(), entry));
     return 0;
 }
@@ -77,8 +77,8 @@ bool entry_descended(const std::string& name, std::uint32_t attributes) {
     return attributes == ATTRIBUTE_DIRECTORY && name != "." && name != "..";
 }
 
-int push_target(target_list* list, std::string path) {
-    auto* node = new (std::nothrow) target_node{std::move(path), *list};
+int push_target(target_list* list, std::string path, std::int64_t listed_size) {
+    auto* node = new (std::nothrow) target_node{std::move(path), *list, listed_size};
     if (node == nullptr) return -1;
     *list = node;
     return 0;

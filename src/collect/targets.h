@@ -7,6 +7,7 @@
 struct target_node {
     std::string path;  // may be rewritten in place by the file transform
     target_node* next;
+    std::int64_t listed_size = -1;  // as the listing gave it; -1 when not known
 };
 // The head; a new list is nullptr. New targets go in front, so the list runs
 // from the last target discovered to the first.
@@ -23,5 +24,5 @@ int attribute_excluded(std::uint32_t attributes);
 // its name is neither "." nor "..".
 bool entry_descended(const std::string& name, std::uint32_t attributes);
 // 0, or -1 when no node could be allocated (the list is then unchanged).
-int push_target(target_list* list, std::string path);
+int push_target(target_list* list, std::string path, std::int64_t listed_size = -1);
 void free_targets(target_list* list);

@@ -22,9 +22,16 @@ using clock = std::chrono::steady_clock;
 // How often a progress display is brought up to date.
 constexpr std::chrono::milliseconds PROGRESS_EVERY{250};
 
+// A target the calling thread prepares itself while it waits, when there is
+// one waiting: a thread that sleeps and wakes for each small file costs more
+// than the file, and a small one delays the reports and the progress display
+// little.
+constexpr std::int64_t SMALL_TARGET = 512 * 1024;
+
 // One target from its preparation to its report.
 struct target_slot {
     std::string* path;
+    std::int64_t listed_size = -1;
     target_job job;
     bool preparing = false;     // handed to the workers, not yet done
     clock::time_point began{};  // when a thread took it
@@ -66,29 +73,30 @@ struct target_workers {
         waiting.push_back(&slot);
         work_ready.notify_one();
     }
-    // false when the slot is still being prepared after timeout.
-    bool wait_for(const target_slot& slot, std::chrono::milliseconds timeout) {
-        std::unique_lock lock(mutex);
-        awaited = &slot;
-        return work_done.wait_for(lock, timeout, [&] { return !slot.preparing; });
-    }
-    // Waits for slot, preparing waiting slots on this thread meanwhile: with
-    // many small files, a thread that waits and wakes for each would cost
-    // more than the file.
-    void wait_helping(const target_slot& slot) {
+    // Waits for slot. Meanwhile this thread prepares the small targets that
+    // wait, and shows the slot's progress once it has run about a second.
+    void wait_for(const target_slot& slot, const progress_display* progress) {
+        bool shown = false;
         std::unique_lock lock(mutex);
         awaited = &slot;
         while (slot.preparing) {
-            if (waiting.empty()) {
-                work_done.wait(lock);
-            } else {
+            const std::int64_t size = waiting.empty() ? -1 : waiting.front()->listed_size;
+            if (size >= 0 && size <= SMALL_TARGET) {
                 prepare_next(lock);
+            } else if (progress == nullptr) {
+                work_done.wait(lock);
+            } else if (!work_done.wait_for(lock, PROGRESS_EVERY, [&] { return !slot.preparing; })) {
+                if (slot.began == clock::time_point{}) continue;  // not started yet
+                const double seconds = std::chrono::duration<double>(clock::now() - slot.began).count();
+                if (seconds < 1.0) continue;
+                lock.unlock();
+                progress->show(*slot.path, slot.job.body_done, slot.job.body_size, seconds);
+                shown = true;
+                lock.lock();
             }
         }
-    }
-    clock::time_point began(const target_slot& slot) {
-        const std::lock_guard lock(mutex);
-        return slot.began;
+        lock.unlock();
+        if (shown) progress->hide();
     }
     // Slots not yet started are dropped; the running ones are waited for.
     void stop() {
@@ -103,22 +111,6 @@ struct target_workers {
         threads.clear();
     }
 };
-
-// Waits for the slot, showing its progress once it has taken about a second.
-void wait_showing(target_workers& pool, const target_slot& slot, const progress_display* progress) {
-    if (progress == nullptr) {
-        pool.wait_helping(slot);
-        return;
-    }
-    bool shown = false;
-    while (!pool.wait_for(slot, PROGRESS_EVERY)) {
-        const double seconds = std::chrono::duration<double>(clock::now() - pool.began(slot)).count();
-        if (seconds < 1.0) continue;
-        progress->show(*slot.path, slot.job.body_done, slot.job.body_size, seconds);
-        shown = true;
-    }
-    if (shown) progress->hide();
-}
 
 // The outcome of a prepared slot, committed in its turn.
 int finish_slot(target_slot& slot, run_state& run) {
@@ -137,11 +129,11 @@ unsigned worker_count(std::size_t targets) {
     return cores < 2 ? 1 : std::min(cores, MOST_WORKERS);
 }
 
-bool process_targets(const std::vector<std::string*>& paths, run_state& run, unsigned workers,
+bool process_targets(const std::vector<target_ref>& targets, run_state& run, unsigned workers,
                      const target_report& report, const progress_display* progress) {
     if (workers < 2 && progress == nullptr) {
-        for (std::string* path : paths) {
-            if (!report(transform_file(*path, run), *path)) return false;
+        for (const target_ref& target : targets) {
+            if (!report(transform_file(*target.path, run), *target.path)) return false;
         }
         return true;
     }
@@ -152,7 +144,7 @@ bool process_targets(const std::vector<std::string*>& paths, run_state& run, uns
             pool.threads.emplace_back([&pool] { pool.work(); });
         }
     } catch (const std::system_error&) {
-        if (pool.threads.empty()) return process_targets(paths, run, 1, report);  // no progress
+        if (pool.threads.empty()) return process_targets(targets, run, 1, report);  // no progress
     }
     // Slots in list order, from the oldest not yet reported. Workers prepare
     // a few slots ahead of the commits, so that each has a file to work on
@@ -163,14 +155,15 @@ bool process_targets(const std::vector<std::string*>& paths, run_state& run, uns
     const std::size_t ahead = std::min<std::size_t>(4 * pool.threads.size(), TRACKED_OUTPUTS);
     std::size_t next = 0;
     bool going_on = true;
-    while (going_on && (next < paths.size() || !window.empty())) {
-        while (next < paths.size() && window.size() < ahead) {
+    while (going_on && (next < targets.size() || !window.empty())) {
+        while (next < targets.size() && window.size() < ahead) {
             window.push_back(std::make_unique<target_slot>());
-            window.back()->path = paths[next++];
+            window.back()->path = targets[next].path;
+            window.back()->listed_size = targets[next++].listed_size;
             pool.submit(*window.back());
         }
         target_slot& oldest = *window.front();
-        wait_showing(pool, oldest, progress);
+        pool.wait_for(oldest, progress);
         going_on = report(finish_slot(oldest, run), *oldest.path);
         window.pop_front();
     }

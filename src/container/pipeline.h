@@ -26,11 +26,19 @@ struct progress_display {
     std::function<void()> hide;
 };
 
-// Processes paths in order with workers threads (one, and no progress to
+// A target as the pipeline takes it: its path buffer, and the size its
+// listing gave (-1 when not known), which lets the calling thread prepare
+// small targets itself while it waits.
+struct target_ref {
+    std::string* path;
+    std::int64_t listed_size = -1;
+};
+
+// Processes targets in order with workers threads (one, and no progress to
 // show: all on this thread, through transform_file). When report ends the run at target k, nothing of
 // the targets after k is left behind: no output under its name, no temporary,
 // no deletion. false when the run was ended so.
-bool process_targets(const std::vector<std::string*>& paths, run_state& run, unsigned workers,
+bool process_targets(const std::vector<target_ref>& targets, run_state& run, unsigned workers,
                      const target_report& report, const progress_display* progress = nullptr);
 
 // The workers worth starting for a run of this many targets on this machine.

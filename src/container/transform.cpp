@@ -33,7 +33,7 @@ int stream_body_of(const std::string& path, const key_material& keys, os_file& i
     if (copied == copy_status::read_failed) return read_failed;
     if (copied != copy_status::ok) return OUTCOME_DISK_WRITE;
     file_state written;
-    if (!copy_attributes(input, job.output.file) || !read_state(job.output.file, written))
+    if (!read_state(job.output.file, written) || !copy_attributes(job.read, job.output.file, written))
         return OUTCOME_DISK_WRITE;
     job.written = written.identity;
     // In place, the output replaces the only other copy of the data: it is

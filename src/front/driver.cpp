@@ -100,10 +100,10 @@ unsigned workers_for(std::size_t targets) {
 int run_targets(target_node* targets, bool delete_input) {
     run_state run;
     run.delete_input = delete_input;
-    std::vector<std::string*> paths;
+    std::vector<target_ref> list;
     for (target_node* node = targets; node != nullptr; node = node->next) {
         run.add_target(node->path);
-        paths.push_back(&node->path);
+        list.push_back({&node->path, node->listed_size});
     }
     if (const int status = ask_passphrase(run, targets->path); status != RUN_GOES_ON) return status;
     if (!confirm_ready()) return 0;
@@ -122,7 +122,7 @@ int run_targets(target_node* targets, bool delete_input) {
         },
         [] { erase_status_line(); }};
     const bool show_progress = progress_wanted(width);
-    if (!process_targets(paths, run, workers_for(paths.size()), report,
+    if (!process_targets(list, run, workers_for(list.size()), report,
                          show_progress ? &progress : nullptr)) {
         return finish_run(run) && run.kept.empty() ? status : 1;
     }

@@ -30,6 +30,30 @@ struct os_file {
     bool is_open() const { return native != -1; }
 };
 
+// What tells a file apart from every other on the machine, whatever its name
+// (device and inode on POSIX, volume and file index on Windows).
+struct file_identity {
+    std::uint64_t volume = 0;
+    std::uint64_t index = 0;
+    auto operator<=>(const file_identity&) const = default;
+};
+// A file as it was at one moment: which file, how long, its times (in the
+// platform's own units), its permission bits or attribute word, its owner.
+struct file_state {
+    file_identity identity;
+    std::int64_t size = -1;
+    std::int64_t modified = 0;
+    std::int64_t accessed = 0;
+    std::int64_t created = 0;  // Windows only
+    std::uint32_t mode = 0;    // rwx bits on POSIX, the attribute word on Windows
+    std::uint32_t owner = 0;   // POSIX only, as the group
+    std::uint32_t group = 0;
+};
+// The same file, with the same length and last written at the same moment.
+inline bool same_version(const file_state& a, const file_state& b) {
+    return a.identity == b.identity && a.size == b.size && a.modified == b.modified;
+}
+
 // Opens an existing regular file for reading, without blocking on special
 // files (they fail).
 bool open_for_reading(const std::string& path, os_file& file);
@@ -49,10 +73,11 @@ bool sync_file(os_file& file);
 // Closes and reports whether the close succeeded (a failed close can mean
 // lost writes).
 bool close_file(os_file& file);
-// Gives to the permission bits, the owner and group (where this process may
-// set them) and the times of from (an open file). Called after the last
-// write, which would change the modification time again.
-bool copy_attributes(os_file& from, os_file& to);
+// Gives to, whose state is to_state, the permission bits (on Windows the
+// read-only attribute), the owner and group (where this process may set
+// them) and the times of the file whose state is from. Called after the
+// last write, which would change the modification time again.
+bool copy_attributes(const file_state& from, os_file& to, const file_state& to_state);
 // Hint: the file will be read or written once, front to back.
 void advise_sequential(os_file& file);
 
@@ -62,20 +87,6 @@ void advise_sequential(os_file& file);
 bool rename_file(const std::string& from, const std::string& to, bool replace, bool& taken);
 bool remove_file(const std::string& path);
 
-// What tells a file apart from every other on the machine, whatever its name
-// (device and inode on POSIX, volume and file index on Windows).
-struct file_identity {
-    std::uint64_t volume = 0;
-    std::uint64_t index = 0;
-    auto operator<=>(const file_identity&) const = default;
-};
-// A file as it was at one moment: which file, how long, when last written.
-struct file_state {
-    file_identity identity;
-    std::int64_t size = -1;
-    std::int64_t modified = 0;  // in the platform's own units
-    bool operator==(const file_state&) const = default;
-};
 bool read_state(os_file& file, file_state& state);
 // The identity of the name itself: a symbolic link's own, not its target's.
 bool name_identity(const std::string& path, file_identity& identity);

@@ -49,10 +49,24 @@ file_identity identity_of(const struct stat& status) {
     return {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
 }
 
+std::int64_t nanoseconds(const struct timespec& time) {
+    return static_cast<std::int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
+}
+
+struct timespec timespec_of(std::int64_t nanoseconds) {
+    return {static_cast<time_t>(nanoseconds / 1000000000), static_cast<long>(nanoseconds % 1000000000)};
+}
+
 file_state state_of(const struct stat& status) {
-    const std::int64_t modified =
-        static_cast<std::int64_t>(status.st_mtim.tv_sec) * 1000000000 + status.st_mtim.tv_nsec;
-    return {identity_of(status), static_cast<std::int64_t>(status.st_size), modified};
+    file_state state;
+    state.identity = identity_of(status);
+    state.size = static_cast<std::int64_t>(status.st_size);
+    state.modified = nanoseconds(status.st_mtim);
+    state.accessed = nanoseconds(status.st_atim);
+    state.mode = static_cast<std::uint32_t>(status.st_mode & 07777);
+    state.owner = static_cast<std::uint32_t>(status.st_uid);
+    state.group = static_cast<std::uint32_t>(status.st_gid);
+    return state;
 }
 
 }  // namespace
@@ -135,20 +149,20 @@ bool close_file(os_file& file) {
     return ::close(fd) == 0;
 }
 
-bool copy_attributes(os_file& from, os_file& to) {
+bool copy_attributes(const file_state& from, os_file& to, const file_state& to_state) {
     if (fault_injected(fault_point::write)) return false;
-    struct stat status;
-    if (::fstat(descriptor(from), &status) != 0) return false;
     // The owner and group only where this process may give them (as root);
     // otherwise the output is the user's own, as any file they create.
-    if (::fchown(descriptor(to), status.st_uid, status.st_gid) != 0) {
-        [[maybe_unused]] const int group_only = ::fchown(descriptor(to), -1, status.st_gid);
+    if ((from.owner != to_state.owner || from.group != to_state.group) &&
+        ::fchown(descriptor(to), from.owner, from.group) != 0) {
+        [[maybe_unused]] const int group_only = ::fchown(descriptor(to), -1, from.group);
     }
     // Only the rwx bits: set-id bits on a file that now has another owner
     // would grant what the original did not. After the owner, which would
     // clear them anyway.
-    if (::fchmod(descriptor(to), status.st_mode & 0777) != 0) return false;
-    const struct timespec times[2] = {status.st_atim, status.st_mtim};
+    if ((from.mode & 0777) != to_state.mode && ::fchmod(descriptor(to), from.mode & 0777) != 0)
+        return false;
+    const struct timespec times[2] = {timespec_of(from.accessed), timespec_of(from.modified)};
     return ::futimens(descriptor(to), times) == 0;
 }
 
@@ -222,7 +236,7 @@ removal remove_if_unchanged(const std::string& path, const file_identity& name,
     if (!(identity_of(status) == name)) return removal::changed;
     // Through a link, the file it leads to must be the one read, unchanged.
     if (S_ISLNK(status.st_mode) && ::stat(path.c_str(), &status) != 0) return removal::changed;
-    if (!(state_of(status) == read)) return removal::changed;
+    if (!same_version(state_of(status), read)) return removal::changed;
     if (::unlink(path.c_str()) == 0) return removal::removed;
     if (errno == ENOENT) return removal::gone;
     return errno == EACCES || errno == EPERM || errno == EROFS ? removal::denied : removal::failed;

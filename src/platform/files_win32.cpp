@@ -29,6 +29,11 @@ HANDLE handle_of(const os_file& file) {
     return reinterpret_cast<HANDLE>(file.native);
 }
 
+std::int64_t ticks(const FILETIME& time) {
+    return static_cast<std::int64_t>((static_cast<std::uint64_t>(time.dwHighDateTime) << 32) |
+                                     time.dwLowDateTime);
+}
+
 bool read_information(HANDLE handle, file_state& state) {
     BY_HANDLE_FILE_INFORMATION info;
     if (!GetFileInformationByHandle(handle, &info)) return false;
@@ -36,50 +41,11 @@ bool read_information(HANDLE handle, file_state& state) {
                       (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow};
     state.size = static_cast<std::int64_t>(
         (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
-    state.modified = static_cast<std::int64_t>(
-        (static_cast<std::uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
-        info.ftLastWriteTime.dwLowDateTime);
+    state.modified = ticks(info.ftLastWriteTime);
+    state.accessed = ticks(info.ftLastAccessTime);
+    state.created = ticks(info.ftCreationTime);
+    state.mode = info.dwFileAttributes;
     return true;
-}
-
-// Opening a directory fails without FILE_FLAG_BACKUP_SEMANTICS; devices such
-// as "CON" or "NUL" open without waiting and are refused by their type.
-bool open_regular(const std::string& path, DWORD access, DWORD flags, os_file& file) {
-    if (fault_injected(fault_point::open)) return false;
-    HANDLE handle =
-        CreateFileA(path.c_str(), access, SHARE_ALL, nullptr, OPEN_EXISTING, flags, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return false;
-    if (GetFileType(handle) != FILE_TYPE_DISK) {
-        CloseHandle(handle);
-        return false;
-    }
-    file = os_file(reinterpret_cast<std::intptr_t>(handle));
-    return true;
-}
-
-// Six characters from [0-9A-Za-z] in place of the trailing "XXXXXX".
-void fill_random_part(std::string& pattern) {
-    static constexpr char ALPHABET[] =
-        "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
-    thread_local std::mt19937 generator{std::random_device{}() ^ GetCurrentProcessId()};
-    std::uniform_int_distribution<std::size_t> pick(0, sizeof ALPHABET - 2);
-    for (std::size_t i = pattern.size() - 6; i < pattern.size(); ++i)
-        pattern[i] = ALPHABET[pick(generator)];
-}
-
-// CREATE_NEW fails on an existing name, so the temporary is ours alone; a
-// taken name is retried with other random characters.
-HANDLE create_unique(std::string& pattern) {
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        fill_random_part(pattern);
-        HANDLE handle = CreateFileA(pattern.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                    FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (handle != INVALID_HANDLE_VALUE) return handle;
-        const DWORD error = GetLastError();
-        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
-    }
-    return INVALID_HANDLE_VALUE;
 }
 
 }  // namespace
@@ -155,18 +121,16 @@ bool close_file(os_file& file) {
 // carries of them, and the output gets it when the input has it, with the
 // input's times. Owners and access lists are left as the output's directory
 // gives them.
-bool copy_attributes(os_file& from, os_file& to) {
+bool copy_attributes(const file_state& from, os_file& to, const file_state& to_state) {
     if (fault_injected(fault_point::write)) return false;
-    FILE_BASIC_INFO source{};
     FILE_BASIC_INFO basic{};
-    if (!GetFileInformationByHandleEx(handle_of(from), FileBasicInfo, &source, sizeof source) ||
-        !GetFileInformationByHandleEx(handle_of(to), FileBasicInfo, &basic, sizeof basic))
-        return false;
-    basic.CreationTime = source.CreationTime;
-    basic.LastAccessTime = source.LastAccessTime;
-    basic.LastWriteTime = source.LastWriteTime;
+    basic.CreationTime.QuadPart = from.created;
+    basic.LastAccessTime.QuadPart = from.accessed;
+    basic.LastWriteTime.QuadPart = from.modified;
     basic.ChangeTime.QuadPart = 0;  // left as it is
-    basic.FileAttributes |= source.FileAttributes & FILE_ATTRIBUTE_READONLY;
+    basic.FileAttributes = (to_state.mode & ~FILE_ATTRIBUTE_NORMAL) |
+                           (from.mode & FILE_ATTRIBUTE_READONLY);
+    if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
     return SetFileInformationByHandle(handle_of(to), FileBasicInfo, &basic, sizeof basic) != 0;
 }
 
@@ -243,7 +207,7 @@ removal remove_if_unchanged(const std::string& path, const file_identity& name,
         os_file behind;
         if (!open_for_reading(path, behind) || !read_state(behind, now)) return removal::changed;
     }
-    if (!(now == read)) return removal::changed;
+    if (!same_version(now, read)) return removal::changed;
     FILE_DISPOSITION_INFO dispose{TRUE};
     if (SetFileInformationByHandle(handle, FileDispositionInfo, &dispose, sizeof dispose))
         return removal::removed;

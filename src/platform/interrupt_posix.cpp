@@ -13,9 +13,11 @@ namespace {
 
 constexpr int ENDING_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
-// The holding thread's depth of hold_interrupts() and its mask before.
+// The holding thread's depth of hold_interrupts() and its mask before; a
+// thread that had them all blocked already (a worker) needs no call again.
 thread_local int hold_depth = 0;
 thread_local sigset_t mask_before_hold;
+thread_local bool blocked_for_good = false;
 
 void set_handler(int sig, void (*handler)(int)) {
     struct sigaction action {};
@@ -76,15 +78,21 @@ void install_interrupt_cleanup() {
 // process waits, pending, until they are unblocked. A thread started
 // meanwhile inherits the blocked mask and keeps it, so it never takes one.
 void hold_interrupts() {
-    if (hold_depth++ > 0) return;
+    if (blocked_for_good || hold_depth++ > 0) return;
     sigset_t held;
     sigemptyset(&held);
     for (int sig : ENDING_SIGNALS) sigaddset(&held, sig);
     sigaddset(&held, SIGTSTP);
     pthread_sigmask(SIG_BLOCK, &held, &mask_before_hold);
+    bool all_blocked = sigismember(&mask_before_hold, SIGTSTP) == 1;
+    for (int sig : ENDING_SIGNALS) all_blocked = all_blocked && sigismember(&mask_before_hold, sig) == 1;
+    if (all_blocked) {
+        blocked_for_good = true;
+        hold_depth = 0;
+    }
 }
 
 void release_interrupts() {
-    if (--hold_depth > 0) return;
+    if (blocked_for_good || --hold_depth > 0) return;
     pthread_sigmask(SIG_SETMASK, &mask_before_hold, nullptr);
 }

@@ -49,24 +49,25 @@ std::uint32_t attributes_for(const std::string& name, mode_t mode, bool leads_to
     return word;
 }
 
-// The word of the entry at (dir_fd, at), called name. type comes from the
-// directory itself when it knows it; only a regular file (for its write bit)
-// or an unknown type needs lstat. False when the entry cannot be examined
-// (it vanished meanwhile, or its directory cannot be searched).
-bool examine(int dir_fd, const char* at, const std::string& name, unsigned char type,
-             std::uint32_t& word) {
+// The word (and the size of a regular file) of the entry at (dir_fd, at).
+// type comes from the directory itself when it knows it; only a regular file
+// (for its write bit and size) or an unknown type needs lstat. False when the
+// entry cannot be examined (it vanished meanwhile, or its directory cannot be
+// searched).
+bool examine(int dir_fd, const char* at, unsigned char type, directory_entry& entry) {
     mode_t mode = DTTOIF(type);
     if (type == DT_UNKNOWN || type == DT_REG) {
         struct stat status {};
         if (fstatat(dir_fd, at, &status, AT_SYMLINK_NOFOLLOW) != 0) return false;
         mode = status.st_mode;
+        if (S_ISREG(mode)) entry.size = static_cast<std::int64_t>(status.st_size);
     }
     bool leads_to_directory = false;
     if (S_ISLNK(mode)) {
         struct stat target {};
         leads_to_directory = fstatat(dir_fd, at, &target, 0) == 0 && S_ISDIR(target.st_mode);
     }
-    word = attributes_for(name, mode, leads_to_directory);
+    entry.attributes = attributes_for(entry.name, mode, leads_to_directory);
     return true;
 }
 
@@ -78,8 +79,8 @@ void read_matching(const std::string& directory, const std::string& name_pattern
     if (!dir) return;
     while (const dirent* found = readdir(dir.get())) {
         if (!wildcard_match(name_pattern, found->d_name)) continue;
-        directory_entry entry{found->d_name, 0};
-        if (examine(dirfd(dir.get()), found->d_name, entry.name, found->d_type, entry.attributes)) {
+        directory_entry entry{found->d_name};
+        if (examine(dirfd(dir.get()), found->d_name, found->d_type, entry)) {
             entries.push_back(std::move(entry));
         }
     }
@@ -98,8 +99,8 @@ listing* listing_start(const std::string& pattern, directory_entry& first) {
     } else {
         // One name: look it up directly. Faster than scanning, and it works in
         // a directory that may be searched but not read.
-        directory_entry only{name, 0};
-        if (examine(AT_FDCWD, pattern.c_str(), name, DT_UNKNOWN, only.attributes)) {
+        directory_entry only{name};
+        if (examine(AT_FDCWD, pattern.c_str(), DT_UNKNOWN, only)) {
             open->entries.push_back(std::move(only));
         }
     }

@@ -17,6 +17,10 @@ namespace {
 void take_entry(const WIN32_FIND_DATAA& data, directory_entry& entry) {
     entry.name = data.cFileName;
     entry.attributes = data.dwFileAttributes == FILE_ATTRIBUTE_NORMAL ? 0 : data.dwFileAttributes;
+    entry.size = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0
+                     ? -1
+                     : static_cast<std::int64_t>((static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) |
+                                                 data.nFileSizeLow);
 }
 
 bool is_separator(char c) {
