@@ -204,8 +204,8 @@ TEST(Wiping, KeyMaterialIsFoundWhileInUse) {
 }
 
 // At the ready prompt the passphrase is there (control); at the very end of
-// the run, after the driver's exit handler, nothing derived from it is left
-// in the driver's buffers, the heap or the live stack. The transform's own
+// the process, once the driver has returned, nothing derived from it is left
+// in the run's buffers, the heap or the live stack. The transform's own
 // frames are checked on its return, below.
 TEST(Wiping, NoKeyMaterialIsLeftAtExit) {
     temp_dir dir;
@@ -214,7 +214,7 @@ TEST(Wiping, NoKeyMaterialIsLeftAtExit) {
     pty::session run;
     ASSERT_TRUE(start_driver(run, dir.root, {"note"}, [](int report) {
         exit_report_fd = report;
-        std::atexit(hold_at_exit);  // before the driver's: runs after it
+        std::atexit(hold_at_exit);  // runs once the driver has returned
         return true;
     }));
     const std::string key = fresh_key();
