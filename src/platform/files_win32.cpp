@@ -48,6 +48,46 @@ bool read_information(HANDLE handle, file_state& state) {
     return true;
 }
 
+// Opening a directory fails without FILE_FLAG_BACKUP_SEMANTICS; devices such
+// as "CON" or "NUL" open without waiting and are refused by their type.
+bool open_regular(const std::string& path, DWORD access, DWORD flags, os_file& file) {
+    if (fault_injected(fault_point::open)) return false;
+    HANDLE handle =
+        CreateFileA(path.c_str(), access, SHARE_ALL, nullptr, OPEN_EXISTING, flags, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    if (GetFileType(handle) != FILE_TYPE_DISK) {
+        CloseHandle(handle);
+        return false;
+    }
+    file = os_file(reinterpret_cast<std::intptr_t>(handle));
+    return true;
+}
+
+// Six characters from [0-9A-Za-z] in place of the trailing "XXXXXX".
+void fill_random_part(std::string& pattern) {
+    static constexpr char ALPHABET[] =
+        "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+    thread_local std::mt19937 generator{std::random_device{}() ^ GetCurrentProcessId()};
+    std::uniform_int_distribution<std::size_t> pick(0, sizeof ALPHABET - 2);
+    for (std::size_t i = pattern.size() - 6; i < pattern.size(); ++i)
+        pattern[i] = ALPHABET[pick(generator)];
+}
+
+// CREATE_NEW fails on an existing name, so the temporary is ours alone; a
+// taken name is retried with other random characters.
+HANDLE create_unique(std::string& pattern) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        fill_random_part(pattern);
+        HANDLE handle = CreateFileA(pattern.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle != INVALID_HANDLE_VALUE) return handle;
+        const DWORD error = GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
+    }
+    return INVALID_HANDLE_VALUE;
+}
+
 }  // namespace
 
 os_file::~os_file() {
