@@ -112,15 +112,6 @@ struct target_workers {
     }
 };
 
-// The outcome of a prepared slot, committed in its turn.
-int finish_slot(target_slot& slot, run_state& run) {
-    const int outcome = commit_target(*slot.path, slot.job, run);
-    // The -4 message appends ".tvk" to the path: when decrypting it is given
-    // the output's name, so that for "x.tvk" it names the container.
-    if (outcome == OUTCOME_OUTPUT_FAILED && slot.job.decrypting) *slot.path = slot.job.output_path;
-    return outcome;
-}
-
 }  // namespace
 
 unsigned worker_count(std::size_t targets) {
@@ -164,7 +155,7 @@ bool process_targets(const std::vector<target_ref>& targets, run_state& run, uns
         }
         target_slot& oldest = *window.front();
         pool.wait_for(oldest, progress);
-        going_on = report(finish_slot(oldest, run), *oldest.path);
+        going_on = report(commit_target(*oldest.path, oldest.job, run), *oldest.path);
         window.pop_front();
     }
     pool.stop();

@@ -40,13 +40,20 @@ run_state::~run_state() {
 
 void run_state::add_target(const std::string& path) { targets_.emplace(path_key(path), path); }
 
+bool run_state::allowed(const std::string& target_key, const std::string& output_key) const {
+    return (output_key == target_key || !targets_.contains(output_key)) &&
+           !outputs_.contains(output_key);
+}
+
 bool run_state::would_write(const std::string& target, const std::string& output) const {
-    const std::string key = path_key(output);
-    return (key == path_key(target) || !targets_.contains(key)) && !outputs_.contains(key);
+    return allowed(path_key(target), path_key(output));
 }
 
 bool run_state::may_write(const std::string& target, const std::string& output) {
-    return would_write(target, output) && outputs_.insert(path_key(output)).second;
+    std::string key = path_key(output);
+    if (!allowed(path_key(target), key)) return false;
+    outputs_.insert(std::move(key));
+    return true;
 }
 
 bool run_state::output_taken(const std::string& target, const std::string& output) {

@@ -67,6 +67,7 @@ struct run_state {
     bool finish();
 
 private:
+    bool allowed(const std::string& target_key, const std::string& output_key) const;
     bool sync_and_delete();
     void wait_for_deleter();
 

@@ -79,7 +79,9 @@ void prepare_target(const std::string& path, const run_state& run, target_job& j
     job.outcome = stream_body_of(path, run.keys, input, head, job);
 }
 
-int commit_target(const std::string& path, target_job& job, run_state& run) {
+namespace {
+
+int put_in_place(const std::string& path, target_job& job, run_state& run) {
     // The rule comes first: a target left alone by it is only skipped, even
     // when its passphrase or its output would have failed.
     if (!job.output_path.empty() && !run.may_write(path, job.output_path))
@@ -102,12 +104,18 @@ int commit_target(const std::string& path, target_job& job, run_state& run) {
     return job.outcome;
 }
 
-int transform_file(std::string& path, run_state& run) {
-    target_job job;
-    prepare_target(path, run, job);
-    const int outcome = commit_target(path, job, run);
+}  // namespace
+
+int commit_target(std::string& path, target_job& job, run_state& run) {
+    const int outcome = put_in_place(path, job, run);
     // The -4 message appends ".tvk" to the path: when decrypting it is given
     // the output's name, so that for "x.tvk" it names the container.
     if (outcome == OUTCOME_OUTPUT_FAILED && job.decrypting) path = job.output_path;
     return outcome;
+}
+
+int transform_file(std::string& path, run_state& run) {
+    target_job job;
+    prepare_target(path, run, job);
+    return commit_target(path, job, run);
 }
