@@ -103,14 +103,14 @@ bool start_binary(pty::session& run, const std::string& dir, const std::vector<s
     options.working_dir = dir;
     options.set_env.insert(options.set_env.begin(), {"PATH", "/usr/bin:/bin"});
     if (!as_nobody) return run.start(argv, options);
+    // The program itself, in this forked child once it is nobody: the
+    // binary's own path may be one nobody cannot reach (a clone under a
+    // private directory).
     return run.start(
-        [&](int) {
-            std::vector<char*> words;
-            for (std::string& word : argv) words.push_back(word.data());
-            words.push_back(nullptr);
-            if (::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0)
-                ::execv(words[0], words.data());
-            return 127;
+        [&](int) -> int {
+            if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
+                return 127;
+            run_driver_and_exit(args);
         },
         options);
 }

@@ -41,7 +41,8 @@ std::string stripped(const std::string& path);
 bool start_driver(pty::session& run, const std::string& dir, const std::vector<std::string>& args,
                   const std::function<bool(int report)>& prepare = {});
 // The real binary with args, in directory dir, with PATH=/usr/bin:/bin unless
-// options set it; as the user nobody when as_nobody (which only root can ask for).
+// options set it; as the user nobody when as_nobody (which only root can ask
+// for), then the program runs in the forked child rather than from its path.
 bool start_binary(pty::session& run, const std::string& dir, const std::vector<std::string>& args,
                   bool as_nobody = false, pty::child_options options = {});
 
