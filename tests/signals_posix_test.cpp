@@ -6,14 +6,20 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <memory>
+#include <random>
 #include <set>
 #include <string>
 #include <thread>
 
+#include "platform/files.h"
 #include "platform/interrupt.h"
+#include "platform/temp_file.h"
+#include "support/oracles.h"
 #include "support/pty_posix.h"
 #include "support/tovik_run_posix.h"
 
@@ -120,29 +126,179 @@ TEST(Signals, DuringProcessingTheTemporaryGoesAndTheInputStays) {
     }
 }
 
-// A signal that comes while the cleanup is held (a temporary between its
-// creation and its tracking) waits for the release, also when a worker
-// thread started under the hold could have taken it; then it removes the
-// temporary tracked meanwhile and ends the run.
-TEST(Signals, HeldCleanupWaitsEvenWithAWorkerRunning) {
-    temp_dir dir;
-    const std::string temp = dir.at("out.tovik-held");
-    pty::session run;
-    ASSERT_TRUE(run.start([&temp](int report) -> int {
-        install_interrupt_cleanup();
-        hold_interrupts();
-        std::thread([] { pause(); }).detach();
-        kill(getpid(), SIGTERM);
-        // Still here: the signal waits. Now the step it must not split.
-        if (!write_file(temp, "partial")) return 2;
-        track_partial_output(temp.c_str());
-        if (write(report, "held", 4) != 4) return 3;
-        release_interrupts();
-        return 4;  // not reached: the signal ends the run here
-    }));
-    const pty::exit_status status = run.wait_exit();
-    EXPECT_TRUE(status.signaled && status.signal == SIGTERM)
-        << "exited " << status.exited << " code " << status.code;
-    EXPECT_EQ(run.report(), "held");
-    EXPECT_TRUE(dir.names().empty());
+// Threads making temporaries as fast as they can (each one created and then
+// renamed or removed, as the transform does) when an ending signal comes:
+// the ending waits for the step in progress, nothing is created after it,
+// and no temporary is left, on whichever thread it was made.
+TEST(Signals, TemporariesBeingMadeOnAnyThreadAreAllRemoved) {
+    for (int threads : {1, 4, 16}) {
+        SCOPED_TRACE(testing::Message() << threads << " threads");
+        temp_dir dir;
+        pty::session run;
+        ASSERT_TRUE(run.start([&dir, threads](int report) -> int {
+            install_interrupt_cleanup();
+            const auto make_temporaries = [&dir](int thread) {
+                const std::string name = dir.at("out" + std::to_string(thread));
+                for (unsigned round = 0;; ++round) {
+                    temp_output output;
+                    if (!begin_output(name, output) || !write_all(output.file, "partial", 7) ||
+                        !close_file(output.file)) {
+                        _exit(2);
+                    }
+                    bool taken = false;
+                    if (round % 2 == 0 && !finish_output(output, name, true, taken)) _exit(3);
+                }
+            };
+            for (int t = 0; t < threads; ++t) quiet_thread([&make_temporaries, t] { make_temporaries(t); }).detach();
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            if (write(report, "busy", 4) != 4) return 4;
+            pause();
+            return 5;
+        }));
+        ASSERT_TRUE(run.wait_for_report(4));
+        ASSERT_TRUE(run.signal(SIGTERM));
+        const pty::exit_status status = run.wait_exit();
+        EXPECT_TRUE(status.signaled && status.signal == SIGTERM)
+            << "exited " << status.exited << " code " << status.code;
+        EXPECT_TRUE(temporaries(dir.root).empty());
+    }
+}
+
+namespace {
+
+// A memory file system where there is one: runs of many files are cheap there.
+std::string memory_base() {
+    return fs::is_directory("/dev/shm") ? "/dev/shm" : fs::temp_directory_path().string();
+}
+
+// Plain files of a small tree: relative name -> bytes.
+using plain_tree = std::map<std::string, std::string>;
+
+plain_tree small_tree(unsigned seed, int directories, int files_each) {
+    std::mt19937 pick(seed);
+    plain_tree tree;
+    for (int d = 0; d < directories; ++d) {
+        for (int f = 0; f < files_each; ++f) {
+            tree["t/d" + std::to_string(d) + "/f" + std::to_string(f)] =
+                random_bytes(1 + pick() % 6000, pick());
+        }
+    }
+    return tree;
+}
+
+// The tree on disk: the plain files, or their containers when decrypting.
+bool write_tree(const temp_dir& dir, const plain_tree& tree, bool decrypting) {
+    for (const auto& [name, bytes] : tree) {
+        if (!write_file(dir.at(decrypting ? name + ".tvk" : name),
+                        decrypting ? container_of(bytes, KEY) : bytes)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Every file of the tree is whole: its input as it was, its complete output,
+// or both; the input is missing only under "-d", and nothing else is there.
+void expect_nothing_lost(const temp_dir& dir, const plain_tree& tree, bool decrypting,
+                         bool delete_input) {
+    auto found = snapshot(dir.root);
+    for (const auto& [name, bytes] : tree) {
+        const std::string container = name + ".tvk";
+        const std::string& input = decrypting ? container : name;
+        const std::string& output = decrypting ? name : container;
+        const bool has_input = found.contains(input);
+        const bool has_output = found.contains(output);
+        const std::string sealed = container_of(bytes, KEY);
+        EXPECT_TRUE(!has_input || found[input] == (decrypting ? sealed : bytes)) << input;
+        EXPECT_TRUE(!has_output || found[output] == (decrypting ? bytes : sealed)) << output;
+        EXPECT_TRUE(has_input || (delete_input && has_output)) << "lost " << name;
+        found.erase(input);
+        found.erase(output);
+    }
+    for (const auto& [name, bytes] : found) ADD_FAILURE() << "left behind: " << name;
+}
+
+// Waits about ms while taking in the run's output, so that it never waits on
+// the terminal meanwhile.
+void let_run(pty::session& run, int ms) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    while (std::chrono::steady_clock::now() < until) {
+        run.transcript();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+}  // namespace
+
+// Runs of many small files with several workers, each ended by a signal at a
+// random moment: encrypting and decrypting, with and without "-d".
+TEST(Signals, InterruptsAtRandomMomentsOfManyFilesLoseNothing) {
+    std::mt19937 pick(2026);
+    int trials = 0;
+    int interrupted = 0;
+    for (const char* workers : {"2", "4", "16"}) {
+        for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+            for (bool decrypting : {false, true}) {
+                for (bool delete_input : {false, true}) {
+                    SCOPED_TRACE(testing::Message() << workers << " workers, " << strsignal(sig)
+                                                    << (decrypting ? ", decrypting" : "")
+                                                    << (delete_input ? ", -d" : ""));
+                    temp_dir dir(memory_base());
+                    const plain_tree tree = small_tree(pick(), 10, 100);
+                    ASSERT_TRUE(write_tree(dir, tree, decrypting));
+                    std::vector<std::string> args{"t"};
+                    if (delete_input) args.push_back("-d");
+                    pty::child_options options;
+                    options.set_env = {{"TOVIK_WORKERS", workers}};
+                    pty::session run;
+                    ASSERT_TRUE(start_binary(run, dir.root, args, false, options));
+                    ASSERT_TRUE(type_dialogue(run, KEY));
+                    let_run(run, static_cast<int>(pick() % 60));
+                    ASSERT_TRUE(run.signal(sig));
+                    const pty::exit_status status = run.wait_exit();
+                    if (status.signaled) {
+                        EXPECT_EQ(status.signal, sig);
+                        ++interrupted;
+                    } else {
+                        EXPECT_TRUE(status.exited && status.code == 0) << run.transcript();
+                    }
+                    termios after{};
+                    ASSERT_TRUE(run.mode(after));
+                    EXPECT_TRUE(pty::same_mode(after, run.initial_mode()));
+                    expect_nothing_lost(dir, tree, decrypting, delete_input);
+                    ++trials;
+                }
+            }
+        }
+    }
+    std::printf("%d of %d runs ended by their signal\n", interrupted, trials);
+    EXPECT_GE(interrupted, trials / 2) << "most signals came after the end: the test tests little";
+}
+
+// Standard output a pipe whose reader goes away early (tovik t | head): the
+// run ends with a failure status, leaving every file whole and no temporary.
+TEST(Signals, AClosedOutputEndsTheRunCleanly) {
+    for (bool delete_input : {false, true}) {
+        SCOPED_TRACE(delete_input ? "-d" : "");
+        temp_dir dir(memory_base());
+        const plain_tree tree = small_tree(3, 4, 500);
+        ASSERT_TRUE(write_tree(dir, tree, false));
+        // The dialogue and a few reports pass through dd, which writes what
+        // it reads at once; tovik's own status comes back.
+        std::vector<std::string> argv{
+            "/bin/bash", "-c",
+            "\"$0\" \"$@\" | dd bs=1 count=1000 status=none; exit ${PIPESTATUS[0]}",
+            TOVIK_BINARY, "t"};
+        if (delete_input) argv.push_back("-d");
+        pty::child_options options;
+        options.working_dir = dir.root;
+        options.set_env = {{"TOVIK_WORKERS", "4"}};
+        pty::session run;
+        ASSERT_TRUE(run.start(argv, options));
+        ASSERT_TRUE(type_dialogue(run, KEY));
+        const pty::exit_status status = run.wait_exit();
+        EXPECT_TRUE(status.exited && status.code == 1) << "exited " << status.exited << " code "
+                                                       << status.code << " signal " << status.signal;
+        expect_nothing_lost(dir, tree, false, delete_input);
+    }
 }

@@ -12,9 +12,11 @@
 
 namespace {
 
-void count(std::atomic<std::uint64_t>* done, std::size_t bytes) {
-    if (done != nullptr) done->fetch_add(bytes, std::memory_order_relaxed);
+void count(copy_watch* watch, std::size_t bytes) {
+    if (watch != nullptr) watch->done.fetch_add(bytes, std::memory_order_relaxed);
 }
+
+bool stopped(const copy_watch* watch) { return watch != nullptr && watch->stopped(); }
 
 // The blocks every copy on this thread goes through, allocated by the first:
 // a run over many small files then takes no fresh memory for each.
@@ -39,18 +41,19 @@ std::ptrdiff_t fill_block(os_file& from, std::uint8_t* block, std::size_t size) 
 // One block at a time on this thread: the way when there is no second
 // thread. blocks[0] holds a full block, ready to write.
 copy_status stream_serial(os_file& from, os_file& to, std::uint8_t* block, rc4_state& filter,
-                          std::atomic<std::uint64_t>* done) {
+                          copy_watch* watch) {
     std::size_t ready = COPY_BLOCK;
     while (ready == COPY_BLOCK) {
+        if (stopped(watch)) return copy_status::cancelled;
         if (!write_all(to, block, ready)) return copy_status::write_failed;
-        count(done, ready);
+        count(watch, ready);
         const std::ptrdiff_t got = fill_block(from, block, COPY_BLOCK);
         if (got < 0) return copy_status::read_failed;
         ready = static_cast<std::size_t>(got);
         rc4_apply(block, ready, filter);
     }
     if (ready > 0 && !write_all(to, block, ready)) return copy_status::write_failed;
-    count(done, ready);
+    count(watch, ready);
     return copy_status::ok;
 }
 
@@ -64,7 +67,7 @@ struct block_ring {
     std::uint64_t written = 0;   // written to the output
     bool input_ended = false;
     copy_status failure = copy_status::ok;
-    std::atomic<std::uint64_t>* done = nullptr;
+    copy_watch* watch = nullptr;
     std::mutex mutex;
     std::condition_variable changed;
 
@@ -72,9 +75,10 @@ struct block_ring {
 };
 
 // The I/O side: writes filtered blocks as they come and reads ahead into the
-// free slots, until every block read is written or a call fails. It makes
-// every file call of the copy, so the fault seam sees them in one order.
-void run_input_output(block_ring& ring, os_file& from, os_file& to) {
+// free slots, until every block read is written, a call fails or the copy is
+// stopped. It makes every file call of the copy, so the fault seam sees them
+// in one order.
+void move_blocks(block_ring& ring, os_file& from, os_file& to) {
     std::unique_lock lock(ring.mutex);
     for (;;) {
         ring.changed.wait(lock, [&] {
@@ -82,7 +86,9 @@ void run_input_output(block_ring& ring, os_file& from, os_file& to) {
                    (!ring.input_ended && ring.read - ring.written < COPY_BLOCKS) ||
                    (ring.input_ended && ring.written == ring.read);
         });
-        if (ring.written < ring.filtered) {
+        if (stopped(ring.watch)) {
+            ring.failure = copy_status::cancelled;
+        } else if (ring.written < ring.filtered) {
             const std::uint64_t n = ring.written;
             lock.unlock();
             const bool wrote = write_all(to, ring.slot(n), ring.length[n % COPY_BLOCKS]);
@@ -90,7 +96,7 @@ void run_input_output(block_ring& ring, os_file& from, os_file& to) {
             if (!wrote) {
                 ring.failure = copy_status::write_failed;
             } else {
-                count(ring.done, ring.length[n % COPY_BLOCKS]);
+                count(ring.watch, ring.length[n % COPY_BLOCKS]);
                 ++ring.written;
             }
         } else if (!ring.input_ended) {
@@ -113,25 +119,34 @@ void run_input_output(block_ring& ring, os_file& from, os_file& to) {
     }
 }
 
+void run_input_output(block_ring& ring, os_file& from, os_file& to) {
+    try {
+        move_blocks(ring, from, to);
+    } catch (...) {  // nothing may leave a thread: the copy fails instead
+        const std::lock_guard lock(ring.mutex);
+        ring.failure = copy_status::read_failed;
+        ring.changed.notify_one();
+    }
+}
+
 // The rest of a long body, blocks[0] being its first block, full and filtered.
 // RC4 alone takes about three times as long as reading and writing a block
 // from the page cache, so a second thread does the reads and writes while
 // this one runs the cipher: a large file then goes at nearly the cipher's
 // own speed. The blocks stay a few, so memory does not grow with the file.
 copy_status stream_rest(os_file& from, os_file& to, std::uint8_t* blocks, rc4_state& filter,
-                        std::atomic<std::uint64_t>* done) {
+                        copy_watch* watch) {
     advise_sequential(from);  // only worth its call for a long read
     block_ring ring;
     ring.blocks = blocks;
     ring.length[0] = COPY_BLOCK;
     ring.read = ring.filtered = 1;
-    ring.done = done;
+    ring.watch = watch;
     std::thread input_output;
     try {
-        const interrupts_held while_starting;
-        input_output = std::thread(run_input_output, std::ref(ring), std::ref(from), std::ref(to));
+        input_output = quiet_thread([&] { run_input_output(ring, from, to); });
     } catch (const std::system_error&) {
-        return stream_serial(from, to, blocks, filter, done);  // no thread to be had
+        return stream_serial(from, to, blocks, filter, watch);  // no thread to be had
     }
     std::unique_lock lock(ring.mutex);
     for (;;) {
@@ -155,7 +170,7 @@ copy_status stream_rest(os_file& from, os_file& to, std::uint8_t* blocks, rc4_st
 
 copy_status stream_body(os_file& from, os_file& to, std::string_view lead,
                         std::span<const std::uint8_t> carried, rc4_state& filter,
-                        std::atomic<std::uint64_t>* done) {
+                        copy_watch* watch) {
     // The first block is filled from the front: lead and carried bytes travel
     // in the first write with the data. A body that fits in it is done here,
     // on this thread; a longer one goes on in stream_rest.
@@ -168,10 +183,10 @@ copy_status stream_body(os_file& from, os_file& to, std::string_view lead,
     if (got < 0) return copy_status::read_failed;
     used += static_cast<std::size_t>(got);
     rc4_apply(first + body_start, used - body_start, filter);
-    if (used == COPY_BLOCK) return stream_rest(from, to, first, filter, done);
+    if (used == COPY_BLOCK) return stream_rest(from, to, first, filter, watch);
     // An empty body gives an empty file: the lead alone is never written.
     if (used > body_start && !write_all(to, first, used)) return copy_status::write_failed;
-    count(done, used - body_start);
+    count(watch, used - body_start);
     return copy_status::ok;
 }
 

@@ -18,13 +18,21 @@
 inline constexpr std::size_t COPY_BLOCK = 128 * 1024;
 inline constexpr std::size_t COPY_BLOCKS = 4;
 
-enum class copy_status { ok, read_failed, write_failed, wrong_key };
+enum class copy_status { ok, read_failed, write_failed, wrong_key, cancelled };
+
+// A copy as other threads see it: the body bytes written so far (by whichever
+// thread writes them), for a progress display; and, when stop is given, a
+// flag that ends the copy at its next block, cancelled, when the run ends.
+struct copy_watch {
+    std::atomic<std::uint64_t> done{0};
+    const std::atomic<bool>* stop = nullptr;
+    bool stopped() const { return stop != nullptr && stop->load(std::memory_order_relaxed); }
+};
 
 // Writes lead unchanged, then carried (body bytes already read from from),
 // then the rest of from; every body byte passes through filter. When there is
 // no body byte at all, nothing is written, lead included. lead and carried
-// are at most a header each. When done is given, every body byte written is
-// counted there (by whichever thread writes it), for a progress display.
+// are at most a header each.
 copy_status stream_body(os_file& from, os_file& to, std::string_view lead,
                         std::span<const std::uint8_t> carried, rc4_state& filter,
-                        std::atomic<std::uint64_t>* done = nullptr);
+                        copy_watch* watch = nullptr);

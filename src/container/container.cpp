@@ -32,26 +32,33 @@ int probe_container(const std::string& path, const char* header) {
     return has_magic(head, header) ? 1 : 0;
 }
 
+bool under_another_key(const std::string& path, const char* header_text) {
+    os_file file;
+    header_bytes head;
+    return open_for_update(path, file) && read_header(file, head) &&
+           has_magic(head, CONTAINER_MAGIC) && !header_matches(head, header_text);
+}
+
 copy_status copy_with_header(os_file& source, const header_bytes& head, os_file& destination,
                              copy_kind kind, const char* header_text, rc4_state& filter,
-                             std::atomic<std::uint64_t>* done) {
+                             copy_watch* watch) {
     // Skipping: the head was the header. Prepending: it is the start of the body.
-    if (kind == copy_kind::skip) return stream_body(source, destination, {}, {}, filter, done);
+    if (kind == copy_kind::skip) return stream_body(source, destination, {}, {}, filter, watch);
     return stream_body(source, destination, std::string_view(header_text, HEADER_LENGTH),
-                       std::span(head.data, head.length), filter, done);
+                       std::span(head.data, head.length), filter, watch);
 }
 
 copy_status unwrap_container(os_file& container, const header_bytes& head, os_file& destination,
                              const char* header_text, rc4_state& filter,
-                             std::atomic<std::uint64_t>* done) {
+                             copy_watch* watch) {
     if (!header_matches(head, header_text)) return copy_status::wrong_key;
-    return copy_with_header(container, head, destination, copy_kind::skip, header_text, filter, done);
+    return copy_with_header(container, head, destination, copy_kind::skip, header_text, filter, watch);
 }
 
 copy_status wrap_container(os_file& source, const header_bytes& head, os_file& container,
                            const char* header_text, rc4_state& filter,
-                           std::atomic<std::uint64_t>* done) {
-    return copy_with_header(source, head, container, copy_kind::prepend, header_text, filter, done);
+                           copy_watch* watch) {
+    return copy_with_header(source, head, container, copy_kind::prepend, header_text, filter, watch);
 }
 
 void strip_container_suffix(std::string& path) {

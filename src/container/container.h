@@ -36,25 +36,29 @@ bool header_matches(const header_bytes& header, const char* header_text);
 // does not, -1 when it cannot be opened for update.
 int probe_container(const std::string& path, const char* header);
 
+// The file is a container whose header is not header_text: it was made under
+// another passphrase.
+bool under_another_key(const std::string& path, const char* header_text);
+
 // The copies work on open files. head is what was read of the source's first
 // bytes (read_header); the rest of the source follows its read position.
 enum class copy_kind { skip, prepend };
 // Copies the source to destination, dropping its first HEADER_LENGTH bytes
 // (skip) or writing header_text first (prepend); every body byte passes
 // through filter.
-// Body bytes written are counted in done when it is given.
+// watch, when given, counts the body bytes written and may stop the copy.
 copy_status copy_with_header(os_file& source, const header_bytes& head, os_file& destination,
                              copy_kind kind, const char* header_text, rc4_state& filter,
-                             std::atomic<std::uint64_t>* done = nullptr);
+                             copy_watch* watch = nullptr);
 // The body of a container whose header is head, deciphered; wrong_key (and
 // nothing written) when head does not match header_text.
 copy_status unwrap_container(os_file& container, const header_bytes& head, os_file& destination,
                              const char* header_text, rc4_state& filter,
-                             std::atomic<std::uint64_t>* done = nullptr);
+                             copy_watch* watch = nullptr);
 // header_text, then every byte of the source enciphered.
 copy_status wrap_container(os_file& source, const header_bytes& head, os_file& container,
                            const char* header_text, rc4_state& filter,
-                           std::atomic<std::uint64_t>* done = nullptr);
+                           copy_watch* watch = nullptr);
 
 // Cuts one trailing ".tvk" (case matters); other paths stay as they are.
 void strip_container_suffix(std::string& path);

@@ -1,6 +1,7 @@
 #include "container/pipeline.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -16,6 +17,11 @@ namespace {
 
 // More threads than this only wait on each other for the disk.
 constexpr unsigned MOST_WORKERS = 4;
+
+// Slots a worker may have ahead of the commits. Each may hold a temporary,
+// tracked for the interrupt cleanup: the window never outgrows the tracking.
+constexpr std::size_t SLOTS_PER_WORKER = 4;
+static_assert(MOST_WORKERS_ASKED * SLOTS_PER_WORKER <= TRACKED_OUTPUTS);
 
 using clock = std::chrono::steady_clock;
 
@@ -37,15 +43,20 @@ struct target_slot {
     clock::time_point began{};  // when a thread took it
 };
 
-// The threads that prepare targets, and the slots waiting for them.
+// The threads that prepare targets, and the slots waiting for them. Declared
+// after the slots it works on: it is stopped and joined before they go.
 struct target_workers {
     explicit target_workers(const run_state& the_run) : run_settings(the_run) {}
+    ~target_workers() { stop(); }
+    target_workers(const target_workers&) = delete;
+    target_workers& operator=(const target_workers&) = delete;
     const run_state& run_settings;
     std::mutex mutex;
     std::condition_variable work_ready, work_done;
     std::deque<target_slot*> waiting;
     const target_slot* awaited = nullptr;  // the one the calling thread waits for
     bool closing = false;
+    std::atomic<bool> stopping{false};  // the run has ended: copies in flight stop
     std::vector<std::thread> threads;
 
     // Takes the first waiting slot and prepares it; called with lock held.
@@ -54,7 +65,11 @@ struct target_workers {
         waiting.pop_front();
         slot->began = clock::now();
         lock.unlock();
-        prepare_target(*slot->path, run_settings, slot->job);
+        try {
+            prepare_target(*slot->path, run_settings, slot->job);
+        } catch (...) {  // out of memory: this target fails, in its turn
+            slot->job.outcome = OUTCOME_INPUT_FAILED;
+        }
         lock.lock();
         slot->preparing = false;
         if (slot == awaited) work_done.notify_one();
@@ -69,6 +84,7 @@ struct target_workers {
     }
     void submit(target_slot& slot) {
         const std::lock_guard lock(mutex);
+        slot.job.copy.stop = &stopping;
         slot.preparing = true;
         waiting.push_back(&slot);
         work_ready.notify_one();
@@ -90,7 +106,7 @@ struct target_workers {
                 const double seconds = std::chrono::duration<double>(clock::now() - slot.began).count();
                 if (seconds < 1.0) continue;
                 lock.unlock();
-                progress->show(*slot.path, slot.job.body_done, slot.job.body_size, seconds);
+                progress->show(*slot.path, slot.job.copy.done, slot.job.body_size, seconds);
                 shown = true;
                 lock.lock();
             }
@@ -98,8 +114,10 @@ struct target_workers {
         lock.unlock();
         if (shown) progress->hide();
     }
-    // Slots not yet started are dropped; the running ones are waited for.
+    // Slots not yet started are dropped; the running ones stop at their next
+    // block and are waited for.
     void stop() {
+        stopping = true;
         {
             const std::lock_guard lock(mutex);
             for (target_slot* slot : waiting) slot->preparing = false;
@@ -128,22 +146,19 @@ bool process_targets(const std::vector<target_ref>& targets, run_state& run, uns
         }
         return true;
     }
-    target_workers pool(run);
-    try {
-        const interrupts_held while_starting;  // the workers never take a signal
-        for (unsigned i = 0; i < std::max(workers, 1u); ++i) {
-            pool.threads.emplace_back([&pool] { pool.work(); });
-        }
-    } catch (const std::system_error&) {
-        if (pool.threads.empty()) return process_targets(targets, run, 1, report);  // no progress
-    }
     // Slots in list order, from the oldest not yet reported. Workers prepare
     // a few slots ahead of the commits, so that each has a file to work on
     // while this thread commits and reports in order.
     std::deque<std::unique_ptr<target_slot>> window;
-    // Every slot ahead may hold a temporary, each tracked for the interrupt
-    // cleanup.
-    const std::size_t ahead = std::min<std::size_t>(4 * pool.threads.size(), TRACKED_OUTPUTS);
+    target_workers pool(run);
+    try {
+        for (unsigned i = 0; i < std::clamp(workers, 1u, MOST_WORKERS_ASKED); ++i) {
+            pool.threads.push_back(quiet_thread([&pool] { pool.work(); }));
+        }
+    } catch (const std::system_error&) {
+        if (pool.threads.empty()) return process_targets(targets, run, 1, report);  // no progress
+    }
+    const std::size_t ahead = SLOTS_PER_WORKER * pool.threads.size();
     std::size_t next = 0;
     bool going_on = true;
     while (going_on && (next < targets.size() || !window.empty())) {

@@ -41,5 +41,7 @@ struct target_ref {
 bool process_targets(const std::vector<target_ref>& targets, run_state& run, unsigned workers,
                      const target_report& report, const progress_display* progress = nullptr);
 
+// The most workers a run may be given.
+inline constexpr unsigned MOST_WORKERS_ASKED = 16;
 // The workers worth starting for a run of this many targets on this machine.
 unsigned worker_count(std::size_t targets);

@@ -23,10 +23,21 @@ std::string kept_line(const std::string& path, removal result) {
     return path + " was not deleted: the system refused\n";
 }
 
-void delete_inputs(const std::vector<waiting_input>& inputs, std::vector<std::string>& kept) {
-    for (const waiting_input& input : inputs) {
-        std::string line = kept_line(input.path, remove_if_unchanged(input.path, input.name, input.read));
-        if (!line.empty()) kept.push_back(std::move(line));
+// Deletes what it can; the first input it could not get to (out of memory
+// on the way) is left where it is, with the rest, and said in the last line.
+void delete_inputs(const std::vector<waiting_input>& inputs, std::vector<std::string>& kept,
+                   std::size_t& left_from) {
+    left_from = inputs.size();
+    for (std::size_t i = 0; i < inputs.size(); ++i) {
+        try {
+            const waiting_input& input = inputs[i];
+            std::string line =
+                kept_line(input.path, remove_if_unchanged(input.path, input.name, input.read));
+            if (!line.empty()) kept.push_back(std::move(line));
+        } catch (...) {
+            left_from = i;
+            return;
+        }
     }
 }
 
@@ -105,16 +116,19 @@ bool run_state::sync_and_delete() {
     if (waiting_.empty()) return true;
     deleting_.swap(waiting_);
     try {
-        const interrupts_held while_starting;
-        deleter_ = std::thread(delete_inputs, std::cref(deleting_), std::ref(deleter_kept_));
+        deleter_ = quiet_thread([this] { delete_inputs(deleting_, deleter_kept_, deleter_stopped_at_); });
     } catch (const std::system_error&) {
-        delete_inputs(deleting_, deleter_kept_);  // no thread to be had
+        delete_inputs(deleting_, deleter_kept_, deleter_stopped_at_);  // no thread to be had
     }
     return true;
 }
 
 void run_state::wait_for_deleter() {
     if (deleter_.joinable()) deleter_.join();
+    for (std::size_t i = deleter_stopped_at_; i < deleting_.size(); ++i) {
+        kept.push_back(deleting_[i].path + " was not deleted: out of memory\n");
+    }
+    deleter_stopped_at_ = 0;
     deleting_.clear();
     for (std::string& line : deleter_kept_) kept.push_back(std::move(line));
     deleter_kept_.clear();

@@ -81,5 +81,6 @@ private:
     std::vector<waiting_input> waiting_;          // inputs waiting for the sync
     std::vector<waiting_input> deleting_;         // synced: being deleted
     std::vector<std::string> deleter_kept_;
+    std::size_t deleter_stopped_at_ = 0;         // deleting_ from here on was not tried
     std::thread deleter_;
 };

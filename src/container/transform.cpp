@@ -27,10 +27,11 @@ int stream_body_of(const std::string& path, const key_material& keys, os_file& i
     const copy_status copied =
         job.decrypting
             ? unwrap_container(input, head, job.output.file, keys.header_text, cipher.state,
-                               &job.body_done)
+                               &job.copy)
             : wrap_container(input, head, job.output.file, keys.header_text, cipher.state,
-                             &job.body_done);
-    if (copied == copy_status::read_failed) return read_failed;
+                             &job.copy);
+    // A cancelled copy's outcome is never reported: the run has ended.
+    if (copied == copy_status::read_failed || copied == copy_status::cancelled) return read_failed;
     if (copied != copy_status::ok) return OUTCOME_DISK_WRITE;
     file_state written;
     if (!read_state(job.output.file, written) || !copy_attributes(job.read, job.output.file, written))

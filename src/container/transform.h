@@ -32,10 +32,10 @@ struct target_job {
     file_state read;          // the input as it was when reading began
     file_identity written;    // the output in its temporary
     temp_output output;
-    // For a progress display on another thread: the body's length once known
-    // (-1 before), and how much of it is written.
+    // For other threads: the body's length once known (-1 before), and the
+    // copy, which counts what is written and stops when the run ends early.
     std::atomic<std::int64_t> body_size{-1};
-    std::atomic<std::uint64_t> body_done{0};
+    copy_watch copy;
 };
 
 // Opens the target (bypassed when it cannot be read or is empty), reads its

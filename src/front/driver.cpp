@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <new>
 #include <vector>
 
 #include "collect/targets.h"
@@ -50,10 +52,11 @@ bool head_is_decrypted(const run_state& run, const std::string& head) {
            run.would_write(head, output_name(head, true));
 }
 
-// The passphrase into run; the status to end with when the run must not go on.
-int ask_passphrase(run_state& run, const std::string& head) {
+// The passphrase into run, typed once when one_entry; the status to end with
+// when the run must not go on.
+int ask_passphrase(run_state& run, bool one_entry) {
     std::printf("Key:");
-    if (head_is_decrypted(run, head)) return read_key(run.passphrase) ? RUN_GOES_ON : 1;
+    if (one_entry) return read_key(run.passphrase) ? RUN_GOES_ON : 1;
     // A passphrase that may encrypt is typed twice and must match: a typo
     // would lock the file away under a key nobody knows.
     if (!read_key(run.passphrase)) return 1;
@@ -92,7 +95,7 @@ unsigned workers_for(std::size_t targets) {
     std::string value;
     if (environment_value("TOVIK_WORKERS", value)) {
         const int asked = std::atoi(value.c_str());
-        if (asked >= 1 && asked <= 16) return static_cast<unsigned>(asked);
+        if (asked >= 1 && asked <= static_cast<int>(MOST_WORKERS_ASKED)) return static_cast<unsigned>(asked);
     }
     return worker_count(targets);
 }
@@ -105,14 +108,26 @@ int run_targets(target_node* targets, bool delete_input) {
         run.add_target(node->path);
         list.push_back({&node->path, node->listed_size});
     }
-    if (const int status = ask_passphrase(run, targets->path); status != RUN_GOES_ON) return status;
+    const bool one_entry = head_is_decrypted(run, targets->path);
+    if (const int status = ask_passphrase(run, one_entry); status != RUN_GOES_ON) return status;
     if (!confirm_ready()) return 0;
     std::printf("\n");
     derive_key_material(run.passphrase, run.keys);
+    // A key typed once is checked against the head's header before any
+    // target is read or written.
+    if (one_entry && under_another_key(targets->path, run.keys.header_text))
+        return report_outcome(OUTCOME_WRONG_KEY, targets->path);
 
     int status = RUN_GOES_ON;
-    const auto report = [&status](int outcome, const std::string& path) {
+    bool output_lost = false;
+    const auto report = [&status, &output_lost](int outcome, const std::string& path) {
         status = report_outcome(outcome, path);
+        // Nobody reads what the run says any more (a closed pipe, say): it
+        // ends as an interrupt ends it, with nothing more deleted.
+        if (std::ferror(stdout)) {
+            output_lost = true;
+            status = 1;
+        }
         return status == RUN_GOES_ON;
     };
     int width = 0;
@@ -124,6 +139,7 @@ int run_targets(target_node* targets, bool delete_input) {
     const bool show_progress = progress_wanted(width);
     if (!process_targets(list, run, workers_for(list.size()), report,
                          show_progress ? &progress : nullptr)) {
+        if (output_lost) return 1;
         return finish_run(run) && run.kept.empty() ? status : 1;
     }
     if (!finish_run(run)) return 1;
@@ -192,9 +208,20 @@ int run_driver(int argc, char** argv) {
     }
 
     target_list targets = nullptr;
-    collect_targets(&targets, argv[1]);
-    if (targets == nullptr) return report_outcome(OUTCOME_INPUT_FAILED, argv[1]);
-    const int status = run_targets(targets, delete_input);
+    int status = 1;
+    try {
+        collect_targets(&targets, argv[1]);
+        if (targets == nullptr) return report_outcome(OUTCOME_INPUT_FAILED, argv[1]);
+        status = run_targets(targets, delete_input);
+    } catch (const std::bad_alloc&) {
+        // Everything of the run is undone or in place by now (its threads
+        // joined, its temporaries removed); it ends here.
+        std::printf("\ncannot go on: out of memory\n");
+    } catch (const std::exception& failure) {
+        std::printf("\ncannot go on: %s\n", failure.what());
+    }
     free_targets(&targets);
+    // What could not be written is lost: the run did not end as it says.
+    if ((std::fflush(stdout) != 0 || std::ferror(stdout)) && status == 0) status = 1;
     return status;
 }

@@ -1,32 +1,44 @@
 #include "platform/interrupt.h"
 
-#include <atomic>
+#include <mutex>
 
 namespace {
 
-// Read by the handlers, so each must be a plain lock-free load there.
-std::atomic<const char*> partial_outputs[TRACKED_OUTPUTS];
-static_assert(std::atomic<const char*>::is_always_lock_free);
+// The hold, and the temporaries it guards.
+std::recursive_mutex holding;
+const char* partial_outputs[TRACKED_OUTPUTS] = {};
 
 }  // namespace
 
 bool track_partial_output(const char* temp_path) {
-    for (auto& tracked : partial_outputs) {
-        const char* free_slot = nullptr;
-        if (tracked.compare_exchange_strong(free_slot, temp_path)) return true;
+    const std::lock_guard lock(holding);
+    for (const char*& tracked : partial_outputs) {
+        if (tracked == nullptr) {
+            tracked = temp_path;
+            return true;
+        }
     }
     return false;
 }
 
 void forget_partial_output(const char* temp_path) {
-    for (auto& tracked : partial_outputs) {
-        const char* mine = temp_path;
-        if (tracked.compare_exchange_strong(mine, nullptr)) return;
+    const std::lock_guard lock(holding);
+    for (const char*& tracked : partial_outputs) {
+        if (tracked == temp_path) {
+            tracked = nullptr;
+            return;
+        }
     }
 }
 
-void remove_partial_outputs(void (*remove)(const char* path)) {
-    for (auto& tracked : partial_outputs) {
-        if (const char* path = tracked.exchange(nullptr)) remove(path);
+void end_the_run(void (*remove)(const char* path)) {
+    holding.lock();  // never released: the process ends with it held
+    for (const char*& tracked : partial_outputs) {
+        if (tracked != nullptr) remove(tracked);
+        tracked = nullptr;
     }
 }
+
+void hold_interrupts() { holding.lock(); }
+
+void release_interrupts() { holding.unlock(); }

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <system_error>
 
 #include "platform/status_line.h"
 #include "platform/terminal.h"
@@ -13,25 +14,24 @@ namespace {
 
 constexpr int ENDING_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
-// The holding thread's depth of hold_interrupts() and its mask before; a
-// thread that had them all blocked already (a worker) needs no call again.
-thread_local int hold_depth = 0;
-thread_local sigset_t mask_before_hold;
-thread_local bool blocked_for_good = false;
+// The ending signals this process answers: those not ignored at its start.
+sigset_t answered;
+
+bool ignored(int sig) {
+    struct sigaction current {};
+    return sigaction(sig, nullptr, &current) == 0 && current.sa_handler == SIG_IGN;
+}
 
 void set_handler(int sig, void (*handler)(int)) {
     struct sigaction action {};
     action.sa_handler = handler;
     sigemptyset(&action.sa_mask);
-    // No handler may run inside another: both restore the terminal.
-    for (int other : ENDING_SIGNALS) sigaddset(&action.sa_mask, other);
-    sigaddset(&action.sa_mask, SIGTSTP);
     // A stop and continue must not fail a plain read of standard input.
     action.sa_flags = SA_RESTART;
     sigaction(sig, &action, nullptr);
 }
 
-// Lets sig take its default course from inside its own handler.
+// Lets sig take its default course on this thread.
 void raise_default(int sig) {
     set_handler(sig, SIG_DFL);
     sigset_t set;
@@ -41,15 +41,9 @@ void raise_default(int sig) {
     raise(sig);
 }
 
-void on_ending_signal(int sig) {
-    restore_terminal_mode();
-    erase_status_line();
-    remove_partial_outputs([](const char* path) { unlink(path); });
-    raise_default(sig);
-}
-
-// Stops with the terminal in its own mode; once continued, the read in
-// progress takes its raw mode back (its wait is interrupted by this handler).
+// Runs on the main thread, the only one that takes a stop. Stops with the
+// terminal in its own mode; once continued, the read in progress takes its
+// raw mode back (its wait is interrupted by this handler).
 void on_stop_signal(int sig) {
     const int saved_errno = errno;
     restore_terminal_mode();
@@ -59,40 +53,50 @@ void on_stop_signal(int sig) {
     errno = saved_errno;
 }
 
-void install(int sig, void (*handler)(int)) {
-    struct sigaction current {};
-    if (sigaction(sig, nullptr, &current) != 0) return;
-    // A signal ignored by whoever started us (nohup, a background job) stays ignored.
-    if (current.sa_handler == SIG_IGN) return;
-    set_handler(sig, handler);
+// The thread that owns the end: it waits for an ending signal, ends the run
+// under the hold (workers finish the step they are in, then nothing more is
+// created), and lets the signal end the process.
+void answer_ending_signals() {
+    for (;;) {
+        int sig = 0;
+        if (sigwait(&answered, &sig) != 0) continue;
+        end_the_run([](const char* path) { unlink(path); });
+        restore_terminal_mode();
+        erase_status_line();
+        raise_default(sig);
+    }
 }
 
 }  // namespace
 
 void install_interrupt_cleanup() {
-    for (int sig : ENDING_SIGNALS) install(sig, on_ending_signal);
-    install(SIGTSTP, on_stop_signal);
-}
-
-// Blocking the signals on this thread defers them: a signal sent to the
-// process waits, pending, until they are unblocked. A thread started
-// meanwhile inherits the blocked mask and keeps it, so it never takes one.
-void hold_interrupts() {
-    if (blocked_for_good || hold_depth++ > 0) return;
-    sigset_t held;
-    sigemptyset(&held);
-    for (int sig : ENDING_SIGNALS) sigaddset(&held, sig);
-    sigaddset(&held, SIGTSTP);
-    pthread_sigmask(SIG_BLOCK, &held, &mask_before_hold);
-    bool all_blocked = sigismember(&mask_before_hold, SIGTSTP) == 1;
-    for (int sig : ENDING_SIGNALS) all_blocked = all_blocked && sigismember(&mask_before_hold, sig) == 1;
-    if (all_blocked) {
-        blocked_for_good = true;
-        hold_depth = 0;
+    // Their default actions end the process with nothing cleaned; ignored, a
+    // write fails instead, and the run ends the ordinary way.
+    signal(SIGPIPE, SIG_IGN);
+    signal(SIGXFSZ, SIG_IGN);
+    // A signal ignored by whoever started us (nohup, a background job) stays ignored.
+    sigemptyset(&answered);
+    for (int sig : ENDING_SIGNALS) {
+        if (!ignored(sig)) sigaddset(&answered, sig);
+    }
+    if (!ignored(SIGTSTP)) set_handler(SIGTSTP, on_stop_signal);
+    // Blocked here, before any other thread exists: every thread inherits it.
+    pthread_sigmask(SIG_BLOCK, &answered, nullptr);
+    try {
+        quiet_thread(answer_ending_signals).detach();
+    } catch (const std::system_error&) {
+        // No thread to answer them: they keep their default actions.
+        pthread_sigmask(SIG_UNBLOCK, &answered, nullptr);
     }
 }
 
-void release_interrupts() {
-    if (blocked_for_good || --hold_depth > 0) return;
-    pthread_sigmask(SIG_SETMASK, &mask_before_hold, nullptr);
+std::thread quiet_thread(std::function<void()> body) {
+    sigset_t all, before;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, &before);
+    struct restore_mask {
+        sigset_t& mask;
+        ~restore_mask() { pthread_sigmask(SIG_SETMASK, &mask, nullptr); }
+    } restore{before};
+    return std::thread(std::move(body));
 }

@@ -1,15 +1,16 @@
-#include <signal.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <string>
 
 #include "platform/status_line.h"
 
 namespace {
 
-// Columns drawn now; read by the signal handlers.
-volatile sig_atomic_t drawn = 0;
+// Columns drawn now; read by the stop handler and the thread that ends the run.
+std::atomic<int> drawn{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
 void write_all_of(const char* text, std::size_t size) {
     while (size > 0) {
@@ -33,8 +34,9 @@ void draw_status_line(std::string_view line) {
     std::string text = "\r";
     text += line;
     const int width = static_cast<int>(line.size());
-    if (width < drawn) text.append(static_cast<std::size_t>(drawn - width), ' ');
-    drawn = width > drawn ? width : drawn;
+    const int before = drawn;
+    if (width < before) text.append(static_cast<std::size_t>(before - width), ' ');
+    drawn = width > before ? width : before;
     write_all_of(text.data(), text.size());
 }
 

@@ -32,9 +32,11 @@ std::size_t queued = 0;
 // lone Esc feels slow, shorter and a sequence over a slow link splits.
 constexpr int SEQUENCE_WAIT_MS = 40;
 
-// The mode to put back, shared with the signal handlers.
+// The mode to put back, shared with the stop handler and the thread that
+// ends the run: lock-free atomics, safe in a handler and between threads.
 termios saved_mode;
-volatile sig_atomic_t read_in_progress = 0;
+std::atomic<bool> read_in_progress{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
 
 bool open_terminal() {
     if (tty_state == handle_state::not_opened) {
@@ -115,15 +117,14 @@ int read_terminal_key(unsigned char out[2]) {
     termios mode;
     if (tcgetattr(tty_fd, &mode) != 0) return -1;
     saved_mode = mode;
-    std::atomic_signal_fence(std::memory_order_seq_cst);  // saved before the handlers may use it
-    read_in_progress = 1;
+    read_in_progress = true;  // after the mode is saved
     termios raw = mode;
     make_raw(raw);
     int result = -1;
     if (tcsetattr(tty_fd, TCSANOW, &raw) == 0) result = read_key_in_raw_mode(out, raw);
     // Unconditionally: a failed tcsetattr may still have applied part of the change.
     tcsetattr(tty_fd, TCSANOW, &saved_mode);
-    read_in_progress = 0;
+    read_in_progress = false;
     return result;
 }
 

@@ -1,0 +1,170 @@
+// The ends of a run with workers busy: a fatal outcome stops the work in
+// flight, out of memory on any thread is a failure and never an abort, and a
+// key typed once is checked before any later target is touched. The driver
+// runs in a forked child with a given number of workers; the fault seam slows
+// or fails its calls and counts them.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <new>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/fault.h"
+#include "support/oracles.h"
+#include "support/tovik_run_posix.h"
+
+using namespace tovik_run;
+
+namespace {
+
+const std::string KEY = "busy workers";
+
+// Where the child reports, at exit, how often it read and created a file.
+int exit_report_fd = -1;
+
+void report_calls() {
+    const int calls[2] = {fault_calls(fault_point::read), fault_calls(fault_point::create)};
+    if (write(exit_report_fd, calls, sizeof calls) != sizeof calls) _exit(98);
+}
+
+struct child_run {
+    finished_run run;
+    int reads = -1;
+    int creates = -1;
+};
+
+// The driver on pattern t in dir with workers threads, once arm has set the
+// fault seam up in the child; KEY typed at its prompts.
+child_run run_with(const temp_dir& dir, const std::string& workers,
+                   const std::function<void()>& arm) {
+    pty::session session;
+    child_run result;
+    const bool started = start_driver(session, dir.root, {"t"}, [&](int report) {
+        exit_report_fd = report;
+        fault_clear();
+        std::atexit(report_calls);
+        arm();
+        return ::setenv("TOVIK_WORKERS", workers.c_str(), 1) == 0;
+    });
+    if (!started || !type_dialogue(session, KEY)) {
+        ADD_FAILURE() << "the run did not start";
+        return result;
+    }
+    result.run = finish(session, KEY.size());
+    int calls[2];
+    if (session.report().size() == sizeof calls) {
+        std::memcpy(calls, session.report().data(), sizeof calls);
+        result.reads = calls[0];
+        result.creates = calls[1];
+    }
+    return result;
+}
+
+void expect_exit(const finished_run& run, int code) {
+    EXPECT_TRUE(run.status.exited && run.status.code == code)
+        << "exited " << run.status.exited << " code " << run.status.code << " signal "
+        << run.status.signal << " [" << run.transcript << "]";
+}
+
+}  // namespace
+
+// The second target is a container under another key, the third a long file
+// whose copy, slowed, has begun: the run ends at the report without copying it.
+TEST(Pipeline, AFatalEndStopsTheCopyInFlight) {
+    constexpr std::size_t LONG = 64u << 20;  // 512 reads of a block, slowed to a millisecond each
+    for (const char* workers : {"2", "4", "16"}) {
+        SCOPED_TRACE(testing::Message() << workers << " workers");
+        temp_dir dir;
+        for (const char* name : {"t/a", "t/b", "t/c"}) ASSERT_TRUE(write_file(dir.at(name), "x"));
+        const std::vector<std::string> order = targets_in(dir.root, "t");
+        ASSERT_EQ(order.size(), 3u);
+        const std::string plain = random_bytes(1000, 1);
+        const std::string long_bytes = random_bytes(LONG, 2);
+        ASSERT_TRUE(write_file(dir.at(order[0]), plain));
+        ASSERT_TRUE(write_file(dir.at(order[1]), container_of(plain, "another key")));
+        ASSERT_TRUE(write_file(dir.at(order[2]), long_bytes));
+        const child_run r = run_with(dir, workers, [] {
+            fault_hook(fault_point::read, [] { std::this_thread::sleep_for(std::chrono::milliseconds(1)); });
+            // The first output goes in place once the long copy is under way.
+            fault_hook(fault_point::rename, [] {
+                while (fault_calls(fault_point::read) < 20) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            });
+        });
+        EXPECT_EQ(r.run.after_dialogue, "\n" + order[0] + " encrypting .....ok!\n" +
+                                            "incorrect key, no operations were performed\n");
+        expect_exit(r.run, 0);
+        EXPECT_LT(r.reads, 100) << "the long file was copied after the end";
+        EXPECT_TRUE(read_file(dir.at(order[2])) == long_bytes);
+        EXPECT_TRUE(temporaries(dir.root).empty());
+        EXPECT_FALSE(std::filesystem::exists(dir.at(order[2] + ".tvk")));
+    }
+}
+
+// Out of memory on a worker fails that target in its turn; on the main
+// thread it ends the run. Either way nothing is lost and no temporary stays.
+TEST(Pipeline, OutOfMemoryOnAnyThreadEndsCleanly) {
+    const std::thread::id main_thread = std::this_thread::get_id();  // the child's too: fork keeps it
+    struct failing {
+        const char* name;
+        fault_point point;
+        bool on_workers;  // else on the main thread
+    };
+    for (const failing f : {failing{"reading, on a worker", fault_point::read, true},
+                            failing{"renaming, on the main thread", fault_point::rename, false}}) {
+        SCOPED_TRACE(f.name);
+        temp_dir dir;
+        std::map<std::string, std::string> files;
+        for (int i = 0; i < 8; ++i) {
+            files["t/f" + std::to_string(i)] = random_bytes(600u << 10, i);  // too long for the main thread to take
+            ASSERT_TRUE(write_file(dir.at("t/f" + std::to_string(i)), files["t/f" + std::to_string(i)]));
+        }
+        const std::vector<std::string> order = targets_in(dir.root, "t");
+        const child_run r = run_with(dir, "4", [&] {
+            fault_hook(f.point, [&] {
+                if ((std::this_thread::get_id() != main_thread) == f.on_workers) throw std::bad_alloc();
+            });
+        });
+        expect_exit(r.run, 1);
+        if (f.on_workers) {
+            // Some target fails in its turn; those before it are done.
+            std::string expected = "\n";
+            std::size_t failed = 0;
+            while (failed < order.size() && r.run.after_dialogue.starts_with(
+                                                expected + order[failed] + " encrypting .....ok!\n")) {
+                expected += order[failed++] + " encrypting .....ok!\n";
+            }
+            ASSERT_LT(failed, order.size()) << r.run.transcript;
+            EXPECT_EQ(r.run.after_dialogue, expected + "\ncannot process input file " + order[failed] + "\n");
+        } else {
+            EXPECT_EQ(r.run.after_dialogue, "\n\ncannot go on: out of memory\n");
+        }
+        for (const auto& [name, bytes] : files) EXPECT_TRUE(read_file(dir.at(name)) == bytes) << name;
+        EXPECT_TRUE(temporaries(dir.root).empty());
+    }
+}
+
+// The head is a container under another key, typed once: the run ends at its
+// header, and no later target is read or given a temporary.
+TEST(Pipeline, AKeyTypedOnceIsCheckedBeforeAnyOtherTarget) {
+    for (const char* workers : {"1", "2", "4", "16"}) {
+        SCOPED_TRACE(testing::Message() << workers << " workers");
+        temp_dir dir;
+        for (int i = 0; i < 20; ++i) ASSERT_TRUE(write_file(dir.at("t/f" + std::to_string(i)), "plain"));
+        const std::vector<std::string> order = targets_in(dir.root, "t");
+        ASSERT_TRUE(write_file(dir.at(order[0]), container_of("plain", "another key")));
+        const child_run r = run_with(dir, workers, [] {});
+        EXPECT_FALSE(r.run.confirmed);
+        EXPECT_EQ(r.run.after_dialogue, "\nincorrect key, no operations were performed\n");
+        expect_exit(r.run, 0);
+        EXPECT_EQ(r.creates, 0);
+        EXPECT_EQ(r.reads, 2) << "read more than the head's header, at the prompt and after it";
+    }
+}
