@@ -72,7 +72,15 @@ TEST(Files, EachCallAsksTheFaultSeamOnceAtItsPoint) {
          }},
         {"remove_file", fault_point::unlink, [&] { return remove_file(dir.at("c")); }},
         {"remove_if_unchanged", fault_point::unlink,
-         [&] { return remove_if_unchanged(dir.at("a"), {}, {}) == removal::changed; }},
+         [&] {
+             file_state never_read;
+             return remove_if_unchanged(dir.at("a"), {}, never_read) == removal::changed;
+         }},
+        {"replace_if_unchanged", fault_point::rename,
+         [&] {
+             bool changed = false;
+             return !replace_if_unchanged(dir.at("c"), dir.at("a"), {}, changed) && changed;
+         }},
     };
     for (const call& c : calls) {
         fault_clear();

@@ -11,6 +11,7 @@
 #include <climits>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -132,30 +133,64 @@ TEST(OneRun, LinksUnderDelete) {
                                            {"d/h2.tvk", container_of("linked twice", KEY)}}));
 }
 
-// An input written to between its reading and its deletion keeps the new
-// bytes; the run says so and ends with status 1.
+// An input changed between its reading and its deletion ("-d") or the
+// rename that replaces it (a container decrypted in place) keeps the new
+// bytes, even when the change keeps its length and puts its modification
+// time back; the run says so and ends with status 1.
 TEST(OneRun, AnInputChangedAfterItsReadingIsKept) {
-    temp_dir dir;
-    write_file(dir.at("x"), "read");
-    pty::child_options options;
-    options.working_dir = dir.root;
-    pty::session session;
-    ASSERT_TRUE(session.start(
-        [&](int) -> int {
-            fault_hook(fault_point::unlink, [&] {
-                std::ofstream(dir.at("x"), std::ios::app) << " and written";
-                fault_hook(fault_point::unlink, nullptr);
-            });
-            run_driver_and_exit({"x", "-d"});
-        },
-        options));
-    type_dialogue(session, KEY);
-    const finished_run run = finish(session, KEY.size());
-    EXPECT_EQ(run.after_dialogue,
-              "\nx encrypting .....ok!\nx was not deleted: it changed after it was read\n\nfin\n");
-    EXPECT_TRUE(run.status.exited && run.status.code == 1);
-    EXPECT_TRUE(snapshot(dir.root) ==
-                (tree{{"x", "read and written"}, {"x.tvk", container_of("read", KEY)}}));
+    const auto append = [](const std::string& path) {
+        std::ofstream(path, std::ios::app) << " and written";
+    };
+    const auto same_length_same_time = [](const std::string& path) {
+        struct stat before {};
+        ::stat(path.c_str(), &before);
+        std::ofstream(path, std::ios::in | std::ios::out) << "READ";
+        const struct timespec times[2] = {before.st_atim, before.st_mtim};
+        ::utimensat(AT_FDCWD, path.c_str(), times, 0);
+    };
+    const std::string container = container_of("read", KEY);
+    struct change {
+        const char* name;
+        std::string bytes;  // of x, the one target
+        bool delete_input;
+        fault_point when;
+        std::function<void(const std::string&)> write;
+        std::string report;
+        std::string now;  // x afterwards
+        tree outputs;
+    };
+    const change changes[] = {
+        {"appended, -d", "read", true, fault_point::unlink, append,
+         "x encrypting .....ok!\nx was not deleted: it changed after it was read\n",
+         "read and written", {{"x.tvk", container}}},
+        {"same length and time, -d", "read", true, fault_point::unlink, same_length_same_time,
+         "x encrypting .....ok!\nx was not deleted: it changed after it was read\n", "READ",
+         {{"x.tvk", container}}},
+        {"appended, in place", container, false, fault_point::rename, append,
+         "x was not replaced: it changed after it was read\n", container + " and written", {}},
+    };
+    for (const change& c : changes) {
+        SCOPED_TRACE(c.name);
+        temp_dir dir;
+        write_file(dir.at("x"), c.bytes);
+        pty::session session;
+        ASSERT_TRUE(start_driver(session, dir.root, c.delete_input ? std::vector<std::string>{"x", "-d"}
+                                                  : std::vector<std::string>{"x"},
+                                 [&](int) {
+                                     fault_hook(c.when, [&] {
+                                         c.write(dir.at("x"));
+                                         fault_hook(c.when, nullptr);
+                                     });
+                                     return true;
+                                 }));
+        type_dialogue(session, KEY);
+        const finished_run run = finish(session, KEY.size());
+        EXPECT_EQ(run.after_dialogue, "\n" + c.report + "\nfin\n");
+        EXPECT_TRUE(run.status.exited && run.status.code == 1);
+        tree expected = c.outputs;
+        expected["x"] = c.now;
+        EXPECT_TRUE(snapshot(dir.root) == expected);
+    }
 }
 
 // A user who may write in a directory but not delete another user's file

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <memory>
 #include <new>
+#include <set>
 #include <utility>
 
 #include "container/container.h"
@@ -23,21 +24,44 @@ bool too_long(const std::string& path, std::size_t more) {
     return path.size() + more + OUTPUT_ROOM > path_limit();
 }
 
+// A name that cannot take ".tvk" on its file system (a temporary's name falls
+// back to the mark alone). A container, decrypted to a shorter name, can.
+bool name_too_long(const std::string& path, const std::string& name, std::size_t limit) {
+    return name.size() + CONTAINER_SUFFIX.size() > limit &&
+           probe_container(path, CONTAINER_MAGIC) != 1;
+}
+
+enum class listed { whole, partly, not_at_all };
+
+// What one walk keeps from level to level.
+struct walk {
+    target_list* list = nullptr;
+    std::set<file_identity> directories;  // entered, by identity
+    // Of the pattern's own level: whether it gave targets, and the
+    // temporaries it named.
+    bool targets_here = false;
+    std::set<std::string> leftovers_named;
+};
+
+void enter_directory(walk& w, const std::string& path);
+
 // One level of the walk. A plain directory is entered the moment its entry
 // comes up, before the next entry of this level, so the walk is depth-first.
 // Each level keeps only a few strings on the stack: deep trees are fine.
 // What the walk cannot take is named where it is met.
-int collect_level(target_list* list, const std::string& pattern) {
+listed collect_level(walk& w, const std::string& pattern, bool top) {
     directory_entry entry;
     open_listing open(listing_start(pattern, entry), listing_end);
-    if (!open) return -1;
+    if (!open) return listed::not_at_all;
     const std::string prefix = pattern_prefix(pattern);
+    const std::size_t longest_name = name_limit(prefix);
     do {
         std::string path = prefix + entry.name;
         // Maybe the only copy of a partly written output: never a target,
         // never deleted.
         if (is_temporary_name(entry.name)) {
             std::printf("%s: left by an interrupted run\n", path.c_str());
+            if (top) w.leftovers_named.insert(entry.name);
             continue;
         }
         const bool descended = entry_descended(entry.name, entry.attributes);
@@ -46,19 +70,61 @@ int collect_level(target_list* list, const std::string& pattern) {
             std::printf("%s: path too long\n", path.c_str());
             continue;
         }
-        if (descended && collect_level(list, descent_pattern(path)) != 0) {
-            // A readable directory lists at least "." and "..".
-            std::printf("cannot read the directory %s\n", path.c_str());
+        if (collected && name_too_long(path, entry.name, longest_name)) {
+            std::printf("%s: name too long to add .tvk\n", path.c_str());
+            continue;
         }
-        if (collected) push_target(list, std::move(path), entry.size);
+        if (descended) enter_directory(w, path);
+        if (collected && push_target(w.list, std::move(path), entry.size) == 0) {
+            w.targets_here = w.targets_here || top;
+        }
     } while (listing_next(open.get(), entry));
-    return 0;
+    return listing_complete(open.get()) ? listed::whole : listed::partly;
+}
+
+void enter_directory(walk& w, const std::string& path) {
+    // One directory reached under a second path (a bind mount inside the
+    // tree) is walked once, under the first.
+    file_identity identity;
+    if (name_identity(path, identity) && !w.directories.insert(identity).second) return;
+    if (collect_level(w, descent_pattern(path), false) != listed::whole) {
+        std::printf("cannot read the directory %s\n", path.c_str());
+    }
+}
+
+// The temporaries beside the targets that a named file or a wildcard gave:
+// the walk met only the entries the pattern matched.
+void name_leftovers(const walk& w, const std::string& pattern) {
+    const std::string prefix = pattern_prefix(pattern);
+    const std::string names = pattern.substr(prefix.size());
+    if (!w.targets_here || names == "*" || names == "*.*") return;
+    const std::string directory = prefix.empty() ? "." : trim_trailing_separators(prefix);
+    directory_entry entry;
+    open_listing open(listing_start(descent_pattern(directory), entry), listing_end);
+    if (!open) return;
+    do {
+        if (is_temporary_name(entry.name) && !w.leftovers_named.contains(entry.name))
+            std::printf("%s%s: left by an interrupted run\n", prefix.c_str(), entry.name.c_str());
+    } while (listing_next(open.get(), entry));
 }
 
 }  // namespace
 
 int collect_targets(target_list* list, const std::string& pattern) {
-    return collect_level(list, trim_trailing_separators(pattern));
+    walk w;
+    w.list = list;
+    const std::string trimmed = trim_trailing_separators(pattern);
+    const std::string prefix = pattern_prefix(trimmed);
+    file_identity here;
+    if (name_identity(prefix.empty() ? "." : prefix, here)) w.directories.insert(here);
+    const listed result = collect_level(w, trimmed, true);
+    if (result == listed::not_at_all) return -1;
+    if (result == listed::partly) {
+        std::printf("cannot read the directory %s\n",
+                    prefix.empty() ? "." : trim_trailing_separators(prefix).c_str());
+    }
+    name_leftovers(w, trimmed);
+    return 0;
 }
 
 int attribute_excluded(std::uint32_t attributes) {

@@ -13,3 +13,5 @@ inline constexpr int OUTCOME_EMPTY_FILE = -100;
 // Left alone: its output would replace another target of the run, or an
 // output the run has already written.
 inline constexpr int OUTCOME_OUTPUT_IS_TARGET = -101;
+// Left alone: its output would replace it, and it changed after it was read.
+inline constexpr int OUTCOME_INPUT_CHANGED = -102;

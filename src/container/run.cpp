@@ -23,24 +23,6 @@ std::string kept_line(const std::string& path, removal result) {
     return path + " was not deleted: the system refused\n";
 }
 
-// Deletes what it can; the first input it could not get to (out of memory
-// on the way) is left where it is, with the rest, and said in the last line.
-void delete_inputs(const std::vector<waiting_input>& inputs, std::vector<std::string>& kept,
-                   std::size_t& left_from) {
-    left_from = inputs.size();
-    for (std::size_t i = 0; i < inputs.size(); ++i) {
-        try {
-            const waiting_input& input = inputs[i];
-            std::string line =
-                kept_line(input.path, remove_if_unchanged(input.path, input.name, input.read));
-            if (!line.empty()) kept.push_back(std::move(line));
-        } catch (...) {
-            left_from = i;
-            return;
-        }
-    }
-}
-
 }  // namespace
 
 run_state::~run_state() {
@@ -100,6 +82,33 @@ bool run_state::finish() {
     return synced;
 }
 
+// On the deleter thread. Deletes what it can; the inputs it could not get
+// to (out of memory on the way) stay where they are and are named.
+void run_state::delete_batch() {
+    deleter_stopped_at_ = deleting_.size();
+    for (std::size_t i = 0; i < deleting_.size(); ++i) {
+        try {
+            waiting_input& input = deleting_[i];
+            // The time the removals of other names of this file left.
+            for (auto moved = relinked_.find({input.read.identity, input.read.changed});
+                 moved != relinked_.end();
+                 moved = relinked_.find({input.read.identity, input.read.changed})) {
+                input.read.changed = moved->second;
+            }
+            const std::int64_t before = input.read.changed;
+            const removal result = remove_if_unchanged(input.path, input.name, input.read);
+            if (input.read.changed != before) {
+                relinked_[{input.read.identity, before}] = input.read.changed;
+            }
+            std::string line = kept_line(input.path, result);
+            if (!line.empty()) deleter_kept_.push_back(std::move(line));
+        } catch (...) {
+            deleter_stopped_at_ = i;
+            return;
+        }
+    }
+}
+
 // Syncs every output written so far, then hands the waiting inputs to a
 // second thread for deletion: deleting a file whose blocks are on the disk
 // waits for the file system (0.1-0.5 ms a file on an ext4 mounted with
@@ -116,9 +125,9 @@ bool run_state::sync_and_delete() {
     if (waiting_.empty()) return true;
     deleting_.swap(waiting_);
     try {
-        deleter_ = quiet_thread([this] { delete_inputs(deleting_, deleter_kept_, deleter_stopped_at_); });
+        deleter_ = quiet_thread([this] { delete_batch(); });
     } catch (const std::system_error&) {
-        delete_inputs(deleting_, deleter_kept_, deleter_stopped_at_);  // no thread to be had
+        delete_batch();  // no thread to be had
     }
     return true;
 }

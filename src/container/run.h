@@ -69,6 +69,7 @@ struct run_state {
 private:
     bool allowed(const std::string& target_key, const std::string& output_key) const;
     bool sync_and_delete();
+    void delete_batch();
     void wait_for_deleter();
 
     std::unordered_map<std::string, std::string> targets_;  // path key -> path
@@ -82,5 +83,8 @@ private:
     std::vector<waiting_input> deleting_;         // synced: being deleted
     std::vector<std::string> deleter_kept_;
     std::size_t deleter_stopped_at_ = 0;         // deleting_ from here on was not tried
+    // A file whose name was removed while it has others changed then: its
+    // change time before -> after, for checking the other names.
+    std::map<std::pair<file_identity, std::int64_t>, std::int64_t> relinked_;
     std::thread deleter_;
 };

@@ -88,6 +88,16 @@ int put_in_place(const std::string& path, target_job& job, run_state& run) {
     if (!job.output_path.empty() && !run.may_write(path, job.output_path))
         return OUTCOME_OUTPUT_IS_TARGET;
     if (!succeeded(job.outcome)) return job.outcome;
+    const input_fate fate = fate_of(path, job, run.delete_input);
+    // In place, the output replaces the input only while it is as it was
+    // read: what was written to it since would be lost.
+    bool changed = false;
+    if (fate == input_fate::replaced_in_place) {
+        if (!replace_input(job.output, path, job.read, changed))
+            return changed ? OUTCOME_INPUT_CHANGED : OUTCOME_OUTPUT_FAILED;
+        run.output_written(job.output_path, job.written);
+        return job.outcome;
+    }
     // An output name that is free is taken at once; a file of that name is
     // replaced only when it is no other file of this run under another
     // spelling.
@@ -98,8 +108,7 @@ int put_in_place(const std::string& path, target_job& job, run_state& run) {
         if (!finish_output(job.output, job.output_path, true, taken)) return OUTCOME_OUTPUT_FAILED;
     }
     run.output_written(job.output_path, job.written);
-    if (fate_of(path, job, run.delete_input) == input_fate::delete_in_batch &&
-        !run.delete_later({path, job.name, job.read})) {
+    if (fate == input_fate::delete_in_batch && !run.delete_later({path, job.name, job.read})) {
         return OUTCOME_DISK_WRITE;
     }
     return job.outcome;

@@ -120,8 +120,10 @@ int run_targets(target_node* targets, bool delete_input) {
 
     int status = RUN_GOES_ON;
     bool output_lost = false;
-    const auto report = [&status, &output_lost](int outcome, const std::string& path) {
+    bool input_kept = false;  // beyond those "-d" kept
+    const auto report = [&](int outcome, const std::string& path) {
         status = report_outcome(outcome, path);
+        input_kept = input_kept || outcome == OUTCOME_INPUT_CHANGED;
         // Nobody reads what the run says any more (a closed pipe, say): it
         // ends as an interrupt ends it, with nothing more deleted.
         if (std::ferror(stdout)) {
@@ -140,11 +142,11 @@ int run_targets(target_node* targets, bool delete_input) {
     if (!process_targets(list, run, workers_for(list.size()), report,
                          show_progress ? &progress : nullptr)) {
         if (output_lost) return 1;
-        return finish_run(run) && run.kept.empty() ? status : 1;
+        return finish_run(run) && run.kept.empty() && !input_kept ? status : 1;
     }
     if (!finish_run(run)) return 1;
     std::printf("\nfin\n");
-    return run.kept.empty() ? 0 : 1;
+    return run.kept.empty() && !input_kept ? 0 : 1;
 }
 
 }  // namespace
@@ -167,6 +169,9 @@ int report_outcome(int code, const std::string& path) {
         case OUTCOME_EMPTY_FILE: std::printf("bypassing 0byte file %s\n", p); break;
         case OUTCOME_OUTPUT_IS_TARGET:
             std::printf("%s skipped: its output would replace another file of this run\n", p);
+            break;
+        case OUTCOME_INPUT_CHANGED:
+            std::printf("%s was not replaced: it changed after it was read\n", p);
             break;
         case OUTCOME_DISK_WRITE:
             std::printf("cannot write to disk, possibly full\n");

@@ -44,14 +44,19 @@ struct file_state {
     std::int64_t size = -1;
     std::int64_t modified = 0;
     std::int64_t accessed = 0;
+    // Set by the system at every change of the file, its data or its
+    // attributes, and by nobody else: a rewrite that keeps the length and
+    // puts the modification time back still moves it.
+    std::int64_t changed = 0;
     std::int64_t created = 0;  // Windows only
     std::uint32_t mode = 0;    // rwx bits on POSIX, the attribute word on Windows
     std::uint32_t owner = 0;   // POSIX only, as the group
     std::uint32_t group = 0;
 };
-// The same file, with the same length and last written at the same moment.
+// The same file, unchanged: same length, same modification and change times.
 inline bool same_version(const file_state& a, const file_state& b) {
-    return a.identity == b.identity && a.size == b.size && a.modified == b.modified;
+    return a.identity == b.identity && a.size == b.size && a.modified == b.modified &&
+           a.changed == b.changed;
 }
 
 // Opens an existing regular file for reading, without blocking on special
@@ -85,6 +90,11 @@ void advise_sequential(os_file& file);
 // replace false only when to does not exist (taken is then set when it does,
 // and nothing was done).
 bool rename_file(const std::string& from, const std::string& to, bool replace, bool& taken);
+// Renames from over to only while to is still the file read, in state read
+// (through a link, the file behind it); otherwise changed is set and nothing
+// is done (point "rename").
+bool replace_if_unchanged(const std::string& from, const std::string& to, const file_state& read,
+                          bool& changed);
 bool remove_file(const std::string& path);
 
 bool read_state(os_file& file, file_state& state);
@@ -105,10 +115,11 @@ enum class removal { removed, gone, changed, denied, failed };
 // Removes the name path when it still is what was read: the name has the
 // identity name, and the file it leads to is in state read. A symbolic link
 // is removed itself; the file behind it stays. gone: the name no longer
-// exists; changed: it names another file, or the file was written since
-// (point "unlink").
-removal remove_if_unchanged(const std::string& path, const file_identity& name,
-                            const file_state& read);
+// exists; changed: it names another file, or the file was changed since
+// (point "unlink"). Removing one name of a file that has others changes the
+// file (its change time); where the system tells, read.changed is then the
+// file's change time after the removal, for checking its other names.
+removal remove_if_unchanged(const std::string& path, const file_identity& name, file_state& read);
 
 // Length of a regular file, or -1 when path is not one or cannot be opened.
 // Never blocks on FIFOs or devices.
@@ -119,6 +130,8 @@ bool path_exists(const std::string& path);
 bool full_path(const std::string& path, std::string& result);
 // The longest path the file calls take, in bytes.
 std::size_t path_limit();
+// The longest name (one part of a path) the file system of directory takes.
+std::size_t name_limit(const std::string& directory);
 // The form of a path under which two names of one file compare equal where
 // the file system ignores letter case (Windows); the path itself elsewhere.
 std::string path_key(const std::string& path);

@@ -1,9 +1,9 @@
 // Files on POSIX systems. Each call asks the fault seam first; the points
 // are: open (open_for_reading, open_for_update, file_size, path_exists,
 // full_path), create, read, write (write_all, copy_attributes), sync
-// (sync_file, sync_outputs), close, rename and unlink (remove_file,
-// remove_if_unchanged). The hint advise_sequential cannot fail and has no
-// point.
+// (sync_file, sync_outputs), close, rename (rename_file,
+// replace_if_unchanged) and unlink (remove_file, remove_if_unchanged). The
+// hint advise_sequential cannot fail and has no point.
 
 #include <fcntl.h>
 #include <stdio.h>
@@ -63,6 +63,7 @@ file_state state_of(const struct stat& status) {
     state.size = static_cast<std::int64_t>(status.st_size);
     state.modified = nanoseconds(status.st_mtim);
     state.accessed = nanoseconds(status.st_atim);
+    state.changed = nanoseconds(status.st_ctim);
     state.mode = static_cast<std::uint32_t>(status.st_mode & 07777);
     state.owner = static_cast<std::uint32_t>(status.st_uid);
     state.group = static_cast<std::uint32_t>(status.st_gid);
@@ -186,6 +187,15 @@ bool rename_file(const std::string& from, const std::string& to, bool replace, b
     return !taken && ::rename(from.c_str(), to.c_str()) == 0;
 }
 
+bool replace_if_unchanged(const std::string& from, const std::string& to, const file_state& read,
+                          bool& changed) {
+    changed = false;
+    if (fault_injected(fault_point::rename)) return false;
+    struct stat status;
+    changed = ::stat(to.c_str(), &status) != 0 || !same_version(state_of(status), read);
+    return !changed && ::rename(from.c_str(), to.c_str()) == 0;
+}
+
 bool remove_file(const std::string& path) {
     if (fault_injected(fault_point::unlink)) return false;
     return ::unlink(path.c_str()) == 0;
@@ -228,18 +238,31 @@ bool sync_outputs(const std::vector<std::string>& paths) {
 
 bool sync_before_close(os_file& /*file*/) { return true; }
 
-removal remove_if_unchanged(const std::string& path, const file_identity& name,
-                            const file_state& read) {
+removal remove_if_unchanged(const std::string& path, const file_identity& name, file_state& read) {
     if (fault_injected(fault_point::unlink)) return removal::failed;
     struct stat status;
     if (::lstat(path.c_str(), &status) != 0) return errno == ENOENT ? removal::gone : removal::failed;
     if (!(identity_of(status) == name)) return removal::changed;
+    const bool link = S_ISLNK(status.st_mode);
     // Through a link, the file it leads to must be the one read, unchanged.
-    if (S_ISLNK(status.st_mode) && ::stat(path.c_str(), &status) != 0) return removal::changed;
+    if (link && ::stat(path.c_str(), &status) != 0) return removal::changed;
     if (!same_version(state_of(status), read)) return removal::changed;
-    if (::unlink(path.c_str()) == 0) return removal::removed;
-    if (errno == ENOENT) return removal::gone;
-    return errno == EACCES || errno == EPERM || errno == EROFS ? removal::denied : removal::failed;
+    // A file with other names stays, changed by the removal: held open (by
+    // an O_PATH descriptor, which needs no permission) to read its new state.
+    const int held = !link && status.st_nlink > 1
+                         ? ::open(path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC)
+                         : -1;
+    const bool removed = ::unlink(path.c_str()) == 0;
+    const int error = errno;
+    if (held >= 0) {
+        struct stat after;
+        if (removed && ::fstat(held, &after) == 0 && identity_of(after) == name)
+            read.changed = nanoseconds(after.st_ctim);
+        ::close(held);
+    }
+    if (removed) return removal::removed;
+    if (error == ENOENT) return removal::gone;
+    return error == EACCES || error == EPERM || error == EROFS ? removal::denied : removal::failed;
 }
 
 std::int64_t file_size(const std::string& path) {
@@ -279,5 +302,10 @@ bool full_path(const std::string& path, std::string& result) {
 }
 
 std::size_t path_limit() { return PATH_MAX - 1; }
+
+std::size_t name_limit(const std::string& directory) {
+    const long limit = ::pathconf(directory.empty() ? "." : directory.c_str(), _PC_NAME_MAX);
+    return limit > 0 ? static_cast<std::size_t>(limit) : NAME_MAX;
+}
 
 std::string path_key(const std::string& path) { return path; }

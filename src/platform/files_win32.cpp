@@ -1,8 +1,9 @@
 // Files on Windows. Each call asks the fault seam first, at the same points
 // as on POSIX: open (open_for_reading, open_for_update, file_size,
 // path_exists, full_path), create, read, write (write_all,
-// copy_attributes), sync (sync_file, sync_outputs), close, rename and unlink
-// (remove_file, remove_if_unchanged).
+// copy_attributes), sync (sync_file, sync_outputs), close, rename
+// (rename_file, replace_if_unchanged) and unlink (remove_file,
+// remove_if_unchanged).
 //
 // Files are opened with delete sharing, as POSIX files always are: a file
 // being read can be replaced by a rename, and an interrupted run can delete
@@ -45,7 +46,22 @@ bool read_information(HANDLE handle, file_state& state) {
     state.accessed = ticks(info.ftLastAccessTime);
     state.created = ticks(info.ftCreationTime);
     state.mode = info.dwFileAttributes;
+    // The change time is not in that record; where the file system keeps
+    // none, the last write time stands in for it.
+    FILE_BASIC_INFO basic{};
+    state.changed = GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic)
+                        ? basic.ChangeTime.QuadPart
+                        : state.modified;
     return true;
+}
+
+// The state of the file path leads to, without opening it for any access.
+bool state_behind(const std::string& path, file_state& state) {
+    HANDLE handle = CreateFileA(path.c_str(), 0, SHARE_ALL, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    const bool known = read_information(handle, state);
+    CloseHandle(handle);
+    return known;
 }
 
 // Opening a directory fails without FILE_FLAG_BACKUP_SEMANTICS; devices such
@@ -196,6 +212,16 @@ bool rename_file(const std::string& from, const std::string& to, bool replace, b
     return false;
 }
 
+bool replace_if_unchanged(const std::string& from, const std::string& to, const file_state& read,
+                          bool& changed) {
+    changed = false;
+    if (fault_injected(fault_point::rename)) return false;
+    file_state now;
+    changed = !state_behind(to, now) || !same_version(now, read);
+    return !changed && MoveFileExA(from.c_str(), to.c_str(),
+                                   MOVEFILE_WRITE_THROUGH | MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
 bool remove_file(const std::string& path) {
     if (fault_injected(fault_point::unlink)) return false;
     return DeleteFileA(path.c_str()) != 0;
@@ -227,8 +253,9 @@ bool sync_before_close(os_file& file) { return sync_file(file); }
 
 // The check and the delete go through one handle opened on the name itself:
 // the file deleted is the one checked.
-removal remove_if_unchanged(const std::string& path, const file_identity& name,
-                            const file_state& read) {
+// Removing one name of a file with others changes the file when the handle
+// closes, after the last look this handle can take: read is left as it is.
+removal remove_if_unchanged(const std::string& path, const file_identity& name, file_state& read) {
     if (fault_injected(fault_point::unlink)) return removal::failed;
     HANDLE handle = CreateFileA(path.c_str(), DELETE | FILE_READ_ATTRIBUTES, SHARE_ALL, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
@@ -243,10 +270,7 @@ removal remove_if_unchanged(const std::string& path, const file_identity& name,
     if (!read_information(handle, now)) return removal::failed;
     if (!(now.identity == name)) return removal::changed;
     // Through a link, the file it leads to must be the one read, unchanged.
-    if (!(now.identity == read.identity)) {
-        os_file behind;
-        if (!open_for_reading(path, behind) || !read_state(behind, now)) return removal::changed;
-    }
+    if (!(now.identity == read.identity) && !state_behind(path, now)) return removal::changed;
     if (!same_version(now, read)) return removal::changed;
     FILE_DISPOSITION_INFO dispose{TRUE};
     if (SetFileInformationByHandle(handle, FileDispositionInfo, &dispose, sizeof dispose))
@@ -298,6 +322,8 @@ bool full_path(const std::string& path, std::string& result) {
 
 // The ANSI file calls refuse longer paths.
 std::size_t path_limit() { return MAX_PATH - 1; }
+
+std::size_t name_limit(const std::string& /*directory*/) { return NAME_LIMIT; }
 
 // NTFS and FAT compare names without regard to case; ASCII letters are
 // folded here, which is what names of one run differ by in practice.

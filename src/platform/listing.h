@@ -28,6 +28,9 @@ struct listing;  // one open enumeration
 listing* listing_start(const std::string& pattern, directory_entry& first);
 // The next matching entry; false at the end or on any failure.
 bool listing_next(listing* open, directory_entry& entry);
+// false when some entries were listed but could not be examined (a directory
+// that may be read but not searched): they are left out.
+bool listing_complete(const listing* open);
 void listing_end(listing* open);
 
 // The drive and directory part of a pattern, taken from its own text: every

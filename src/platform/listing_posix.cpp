@@ -14,6 +14,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <cerrno>
+
 #include <memory>
 #include <vector>
 
@@ -27,6 +29,7 @@
 struct listing {
     std::vector<directory_entry> entries;
     std::size_t next = 0;
+    bool complete = true;
 };
 
 namespace {
@@ -72,16 +75,20 @@ bool examine(int dir_fd, const char* at, unsigned char type, directory_entry& en
 }
 
 // Adds the entries of directory whose names match name_pattern, in the order
-// the system gives them. A failing read ends the directory early.
+// the system gives them. A failing read ends the directory early; an entry
+// that vanished meanwhile is left out, one that cannot be examined too, and
+// the listing is then not complete.
 void read_matching(const std::string& directory, const std::string& name_pattern,
-                   std::vector<directory_entry>& entries) {
+                   listing& open) {
     std::unique_ptr<DIR, directory_closer> dir(opendir(directory.c_str()));
     if (!dir) return;
     while (const dirent* found = readdir(dir.get())) {
         if (!wildcard_match(name_pattern, found->d_name)) continue;
         directory_entry entry{found->d_name};
         if (examine(dirfd(dir.get()), found->d_name, found->d_type, entry)) {
-            entries.push_back(std::move(entry));
+            open.entries.push_back(std::move(entry));
+        } else if (errno != ENOENT) {
+            open.complete = false;
         }
     }
 }
@@ -95,7 +102,7 @@ listing* listing_start(const std::string& pattern, directory_entry& first) {
     if (name.empty()) return nullptr;
     auto open = std::make_unique<listing>();
     if (has_wildcard(name)) {
-        read_matching(prefix.empty() ? "." : prefix, name, open->entries);
+        read_matching(prefix.empty() ? "." : prefix, name, *open);
     } else {
         // One name: look it up directly. Faster than scanning, and it works in
         // a directory that may be searched but not read.
@@ -115,6 +122,8 @@ bool listing_next(listing* open, directory_entry& entry) {
     entry = std::move(open->entries[open->next++]);
     return true;
 }
+
+bool listing_complete(const listing* open) { return open->complete; }
 
 void listing_end(listing* open) {
     delete open;

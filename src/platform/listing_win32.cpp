@@ -61,6 +61,9 @@ bool listing_next(listing* open, directory_entry& entry) {
     return true;
 }
 
+// The system reports every entry with its attributes.
+bool listing_complete(const listing* /*open*/) { return true; }
+
 void listing_end(listing* open) {
     FindClose(open->find);
     delete open;

@@ -60,6 +60,15 @@ bool finish_output(temp_output& output, const std::string& final_path, bool repl
     return true;
 }
 
+bool replace_input(temp_output& output, const std::string& path, const file_state& read,
+                   bool& changed) {
+    const interrupts_held until_forgotten;
+    if (!replace_if_unchanged(output.temp_path, path, read, changed)) return false;
+    forget_partial_output(output.temp_path.c_str());
+    output.temp_path.clear();
+    return true;
+}
+
 void discard_output(temp_output& output) {
     if (output.temp_path.empty()) return;
     { os_file closing(std::move(output.file)); }

@@ -38,5 +38,9 @@ bool begin_output(const std::string& final_path, temp_output& output);
 // Renames the temporary, already closed, to final_path: over an existing
 // file when replace, else only when nothing has that name (taken tells).
 bool finish_output(temp_output& output, const std::string& final_path, bool replace, bool& taken);
+// Renames the temporary, already closed, over path, the input it was made
+// from, only while that is still the file read in state read (changed tells).
+bool replace_input(temp_output& output, const std::string& path, const file_state& read,
+                   bool& changed);
 // Removes the temporary now (closing it first).
 void discard_output(temp_output& output);
