@@ -19,7 +19,8 @@ else()
   file(RELATIVE_PATH manual_from_program
     ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_DATADIR}/tovik)
   set_property(SOURCE src/platform/environment_posix.cpp APPEND PROPERTY
-    COMPILE_DEFINITIONS TOVIK_MANUAL_FROM_PROGRAM="${manual_from_program}")
+    COMPILE_DEFINITIONS TOVIK_MANUAL_FROM_PROGRAM="${manual_from_program}"
+    TOVIK_INSTALLED_MANUAL_DIR="${CMAKE_INSTALL_FULL_DATADIR}/tovik")
 
   find_program(TOVIK_AWK NAMES awk mawk gawk REQUIRED)
   find_program(TOVIK_GZIP gzip REQUIRED)

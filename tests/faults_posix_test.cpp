@@ -192,8 +192,8 @@ void check_faulted_run(const temp_dir& dir, const scenario& s,
             // Only a failed flush of the directory comes after the rename.
             if (point == static_cast<int>(fault_point::sync)) allowed.allow(output, complete);
         } else if (take("\ncannot process input file " + target + "\n") ||
-                   take("\ncannot write the output file " + target + ".tvk\n") ||
-                   take("\ncannot write the output file " + stripped(target) + ".tvk\n")) {
+                   // The output, or for a container the container itself.
+                   take("\ncannot write the output file " + (container ? target : output) + "\n")) {
             fatal = true;
         } else {
             ADD_FAILURE() << "unexpected report for " << target << " at " << at << " in [" << body

@@ -46,7 +46,6 @@ TEST(Files, EachCallAsksTheFaultSeamOnceAtItsPoint) {
              return open_for_update(dir.at("a"), f) && f.is_open();
          }},
         {"file_size", fault_point::open, [&] { return file_size(dir.at("a")) == 5; }},
-        {"path_exists", fault_point::open, [&] { return path_exists(dir.at("a")); }},
         {"full_path", fault_point::open, [&] { return full_path("x", full); }},
         {"create_temp_beside", fault_point::create,
          [&] {
@@ -148,7 +147,7 @@ TEST(Files, BytesGoThroughATemporaryAndBack) {
     EXPECT_TRUE(back == data);
     EXPECT_TRUE(close_file(in));
     EXPECT_TRUE(remove_file(dir.at("final")));
-    EXPECT_FALSE(path_exists(dir.at("final")));
+    EXPECT_FALSE(std::filesystem::exists(dir.at("final")));
     EXPECT_FALSE(remove_file(dir.at("final")));
 }
 

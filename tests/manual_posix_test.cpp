@@ -89,7 +89,7 @@ TEST(PathElements, QuotesGroupSeparatorsWhereThePlatformQuotes) {
 
 // The current directory first (as a full path), then each element of PATH
 // in turn, a relative one from the current directory; the first that holds
-// the file wins, and a directory of its name ends the search all the same.
+// the file wins; a directory of its name is passed over.
 TEST_F(ManualSearch, SearchOrder) {
     for (const char* name : {"a", "b", "listed", "sub"}) write_file(dir(name) + "/tovik.man", name);
     const std::string a = root + "/a", b = root + "/b", empty = dir("empty");
@@ -105,7 +105,7 @@ TEST_F(ManualSearch, SearchOrder) {
         {"nothing", "", ""},
         {"nothing", std::nullopt, ""},
         {"a file", "listed", root + "/tovik.man"},
-        {"a directory", "listed", root + "/tovik.man"},
+        {"a directory", "listed", "listed/tovik.man"},
     };
     for (const search_case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.here << ", PATH " << c.path.value_or("unset"));

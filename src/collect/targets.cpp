@@ -31,6 +31,10 @@ bool name_too_long(const std::string& path, const std::string& name, std::size_t
            probe_container(path, CONTAINER_MAGIC) != 1;
 }
 
+void name_leftover(const std::string& path) {
+    std::printf("%s: left by an interrupted run; delete it (its input is intact)\n", path.c_str());
+}
+
 enum class listed { whole, partly, not_at_all };
 
 // What one walk keeps from level to level.
@@ -57,10 +61,11 @@ listed collect_level(walk& w, const std::string& pattern, bool top) {
     const std::size_t longest_name = name_limit(prefix);
     do {
         std::string path = prefix + entry.name;
-        // Maybe the only copy of a partly written output: never a target,
-        // never deleted.
+        // A partly written output: never a target, never deleted by tovik.
+        // Its input is still there (an input goes only once its output is
+        // in place), so the user may delete it.
         if (is_temporary_name(entry.name)) {
-            std::printf("%s: left by an interrupted run\n", path.c_str());
+            name_leftover(path);
             if (top) w.leftovers_named.insert(entry.name);
             continue;
         }
@@ -104,7 +109,7 @@ void name_leftovers(const walk& w, const std::string& pattern) {
     if (!open) return;
     do {
         if (is_temporary_name(entry.name) && !w.leftovers_named.contains(entry.name))
-            std::printf("%s%s: left by an interrupted run\n", prefix.c_str(), entry.name.c_str());
+            name_leftover(prefix + entry.name);
     } while (listing_next(open.get(), entry));
 }
 

@@ -142,7 +142,10 @@ bool process_targets(const std::vector<target_ref>& targets, run_state& run, uns
                      const target_report& report, const progress_display* progress) {
     if (workers < 2 && progress == nullptr) {
         for (const target_ref& target : targets) {
-            if (!report(transform_file(*target.path, run), *target.path)) return false;
+            target_job job;
+            prepare_target(*target.path, run, job);
+            if (!report(commit_target(*target.path, job, run), *target.path, job.output_path))
+                return false;
         }
         return true;
     }
@@ -170,7 +173,8 @@ bool process_targets(const std::vector<target_ref>& targets, run_state& run, uns
         }
         target_slot& oldest = *window.front();
         pool.wait_for(oldest, progress);
-        going_on = report(commit_target(*oldest.path, oldest.job, run), *oldest.path);
+        going_on = report(commit_target(*oldest.path, oldest.job, run), *oldest.path,
+                          oldest.job.output_path);
         window.pop_front();
     }
     pool.stop();

@@ -12,9 +12,10 @@
 
 #include "container/run.h"
 
-// Reports one target's outcome, its path as the transform left it; false
-// ends the run there.
-using target_report = std::function<bool(int outcome, const std::string& path)>;
+// Reports one target's outcome with its path and its output's (empty when
+// the direction was not known); false ends the run there.
+using target_report =
+    std::function<bool(int outcome, const std::string& path, const std::string& output)>;
 
 // A display of the target being waited for, once it has run about a second:
 // show is called a few times a second with its body bytes written of all

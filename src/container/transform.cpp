@@ -116,15 +116,11 @@ int put_in_place(const std::string& path, target_job& job, run_state& run) {
 
 }  // namespace
 
-int commit_target(std::string& path, target_job& job, run_state& run) {
-    const int outcome = put_in_place(path, job, run);
-    // The -4 message appends ".tvk" to the path: when decrypting it is given
-    // the output's name, so that for "x.tvk" it names the container.
-    if (outcome == OUTCOME_OUTPUT_FAILED && job.decrypting) path = job.output_path;
-    return outcome;
+int commit_target(const std::string& path, target_job& job, run_state& run) {
+    return put_in_place(path, job, run);
 }
 
-int transform_file(std::string& path, run_state& run) {
+int transform_file(const std::string& path, run_state& run) {
     target_job job;
     prepare_target(path, run, job);
     return commit_target(path, job, run);

@@ -46,9 +46,8 @@ struct target_job {
 // targets are processed.
 void prepare_target(const std::string& path, const run_state& run, target_job& job);
 // The run's rule on the output, then the output put in place and the input
-// handed to its fate. Returns the target's outcome; path may be rewritten:
-// afterwards it holds the name the driver reports.
-int commit_target(std::string& path, target_job& job, run_state& run);
+// handed to its fate. Returns the target's outcome.
+int commit_target(const std::string& path, target_job& job, run_state& run);
 
 // Both steps in one call; returns an outcome code.
-int transform_file(std::string& path, run_state& run);
+int transform_file(const std::string& path, run_state& run);

@@ -121,8 +121,8 @@ int run_targets(target_node* targets, bool delete_input) {
     int status = RUN_GOES_ON;
     bool output_lost = false;
     bool input_kept = false;  // beyond those "-d" kept
-    const auto report = [&](int outcome, const std::string& path) {
-        status = report_outcome(outcome, path);
+    const auto report = [&](int outcome, const std::string& path, const std::string& output) {
+        status = report_outcome(outcome, path, output);
         input_kept = input_kept || outcome == OUTCOME_INPUT_CHANGED;
         // Nobody reads what the run says any more (a closed pipe, say): it
         // ends as an interrupt ends it, with nothing more deleted.
@@ -132,13 +132,13 @@ int run_targets(target_node* targets, bool delete_input) {
         }
         return status == RUN_GOES_ON;
     };
-    int width = 0;
+    // The width is read at each redraw: the window may be resized meanwhile.
     const progress_display progress{
-        [&width](const std::string& path, std::uint64_t done, std::int64_t total, double seconds) {
-            draw_status_line(progress_text(path, done, total, seconds, width));
+        [](const std::string& path, std::uint64_t done, std::int64_t total, double seconds) {
+            draw_status_line(progress_text(path, done, total, seconds, status_line_width()));
         },
         [] { erase_status_line(); }};
-    const bool show_progress = progress_wanted(width);
+    const bool show_progress = progress_wanted();
     if (!process_targets(list, run, workers_for(list.size()), report,
                          show_progress ? &progress : nullptr)) {
         if (output_lost) return 1;
@@ -160,7 +160,7 @@ void print_usage() {
     std::printf("\ntype \"tovik -h|more\" for full detailed info\n");
 }
 
-int report_outcome(int code, const std::string& path) {
+int report_outcome(int code, const std::string& path, const std::string& output) {
     const char* p = path.c_str();
     switch (code) {
         case OUTCOME_ENCRYPTED: std::printf("%s encrypting .....ok!\n", p); break;
@@ -180,7 +180,10 @@ int report_outcome(int code, const std::string& path) {
             std::printf("\ncannot process input file %s\n", p);
             return 1;
         case OUTCOME_OUTPUT_FAILED:
-            std::printf("\ncannot write the output file %s.tvk\n", p);
+            // The output that could not be written; for "x.tvk", decrypted to
+            // "x", the container itself.
+            std::printf("\ncannot write the output file %s\n",
+                        output + std::string(CONTAINER_SUFFIX) == path ? p : output.c_str());
             return 1;
         case OUTCOME_WRONG_KEY:
             std::printf("incorrect key, no operations were performed\n");
@@ -199,6 +202,16 @@ int run_driver(int argc, char** argv) {
     if (argc == 2) {
         if (std::strcmp(argv[1], "-h") == 0) {
             if (show_manual() == -1) std::printf("\ncannot find the file tovik.man\n\n");
+            return 0;
+        }
+        // As other console tools answer them; a file of that name is still
+        // reachable as "./--help".
+        if (std::strcmp(argv[1], "--help") == 0) {
+            print_usage();
+            return 0;
+        }
+        if (std::strcmp(argv[1], "--version") == 0) {
+            std::printf("tovik 1.0\n");
             return 0;
         }
     } else if (argc == 3) {

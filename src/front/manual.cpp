@@ -31,11 +31,15 @@ bool next_path_element(const std::string& value, std::size_t& pos, char separato
     return true;
 }
 
+// Only a file that can be read counts: a directory or a FIFO of that name is
+// no manual and does not hide one further on.
+bool readable_file(const std::string& path) { return file_size(path) >= 0; }
+
 void find_on_path(const char* name, const char* variable, std::string& result) {
     result.clear();
-    // A name in the current directory ends the search even if it cannot be
-    // opened later: the user sees the file they meant, not another copy.
-    if (path_exists(name)) {
+    // A file in the current directory ends the search even if its full path
+    // cannot be made: the user sees the file they meant, not another copy.
+    if (readable_file(name)) {
         if (!full_path(name, result)) result.clear();
         return;
     }
@@ -47,7 +51,7 @@ void find_on_path(const char* name, const char* variable, std::string& result) {
     while (next_path_element(value, pos, rules.separator, rules.quotes, element)) {
         if (element.empty()) return;  // only an empty quoted run gives this
         std::string candidate = join_path(element, name);
-        if (path_exists(candidate)) {
+        if (readable_file(candidate)) {
             result = candidate;
             return;
         }
@@ -59,12 +63,10 @@ int show_manual() {
     find_on_path(MANUAL_NAME, "PATH", found);
     // Then where an install put it: an installed tovik needs no manual in bin/.
     std::string installed;
-    if (found.empty() && installed_manual_path(MANUAL_NAME, installed) && path_exists(installed)) {
+    if (found.empty() && installed_manual_path(MANUAL_NAME, installed) && readable_file(installed)) {
         found = installed;
     }
-    // Only a regular file is read: a directory or a FIFO of that name is no
-    // manual, and opening a FIFO would block.
-    if (found.empty() || file_size(found) < 0) return -1;
+    if (found.empty()) return -1;
     std::FILE* manual = std::fopen(found.c_str(), "r");
     if (manual == nullptr) return -1;
     char chunk[CHUNK_SIZE];

@@ -18,11 +18,10 @@ std::string formatted(const char* format, double a, double b = 0) {
 
 }  // namespace
 
-bool progress_wanted(int& width) {
+bool progress_wanted() {
     std::string value;
     if (environment_value("TOVIK_PROGRESS", value) && value == "0") return false;
-    width = status_line_width();
-    return width > 0;
+    return status_line_width() > 0;
 }
 
 std::string progress_text(const std::string& path, std::uint64_t done, std::int64_t total,

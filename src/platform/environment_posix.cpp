@@ -21,7 +21,10 @@ std::string join_path(const std::string& element, const std::string& name) {
 }
 
 // TOVIK_MANUAL_FROM_PROGRAM, given by the build, is the manual's directory
-// relative to the executable's in the install layout ("../share/tovik").
+// relative to the executable's in the install layout ("../share/tovik");
+// without /proc (a bare chroot) the program cannot tell where it is, and the
+// install directory the build was made for, TOVIK_INSTALLED_MANUAL_DIR, is
+// taken instead.
 bool installed_manual_path(const char* name, std::string& path) {
     std::vector<char> buffer(256);
     ssize_t length;
@@ -30,7 +33,10 @@ bool installed_manual_path(const char* name, std::string& path) {
            static_cast<std::size_t>(length) == buffer.size()) {
         buffer.resize(buffer.size() * 2);
     }
-    if (length < 0) return false;
+    if (length < 0) {
+        path = join_path(TOVIK_INSTALLED_MANUAL_DIR, name);
+        return true;
+    }
     const std::string program(buffer.data(), static_cast<std::size_t>(length));
     const std::size_t slash = program.rfind('/');
     if (slash == std::string::npos) return false;

@@ -1,5 +1,5 @@
 // Files on POSIX systems. Each call asks the fault seam first; the points
-// are: open (open_for_reading, open_for_update, file_size, path_exists,
+// are: open (open_for_reading, open_for_update, file_size,
 // full_path), create, read, write (write_all, copy_attributes), sync
 // (sync_file, sync_outputs), close, rename (rename_file,
 // replace_if_unchanged) and unlink (remove_file, remove_if_unchanged). The
@@ -274,12 +274,6 @@ std::int64_t file_size(const std::string& path) {
     if (fd < 0) return -1;
     ::close(fd);
     return static_cast<std::int64_t>(status.st_size);
-}
-
-bool path_exists(const std::string& path) {
-    if (fault_injected(fault_point::open)) return false;
-    struct stat status;
-    return ::stat(path.c_str(), &status) == 0;
 }
 
 bool full_path(const std::string& path, std::string& result) {

@@ -1,6 +1,6 @@
 // Files on Windows. Each call asks the fault seam first, at the same points
 // as on POSIX: open (open_for_reading, open_for_update, file_size,
-// path_exists, full_path), create, read, write (write_all,
+// full_path), create, read, write (write_all,
 // copy_attributes), sync (sync_file, sync_outputs), close, rename
 // (rename_file, replace_if_unchanged) and unlink (remove_file,
 // remove_if_unchanged).
@@ -293,11 +293,6 @@ std::int64_t file_size(const std::string& path) {
     const bool known = GetFileType(handle) == FILE_TYPE_DISK && GetFileSizeEx(handle, &size);
     CloseHandle(handle);
     return known ? static_cast<std::int64_t>(size.QuadPart) : -1;
-}
-
-bool path_exists(const std::string& path) {
-    if (fault_injected(fault_point::open)) return false;
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 // The buffer grows to what the call asks for; the ANSI call itself still

@@ -31,10 +31,13 @@ int status_line_width() {
 }
 
 void draw_status_line(std::string_view line) {
+    const int room = status_line_width() - 1;
+    if (room <= 0) return;
+    if (line.size() > static_cast<std::size_t>(room)) line = line.substr(0, room);
     std::string text = "\r";
     text += line;
     const int width = static_cast<int>(line.size());
-    const int before = drawn;
+    const int before = drawn < room ? drawn.load() : room;
     if (width < before) text.append(static_cast<std::size_t>(before - width), ' ');
     drawn = width > before ? width : before;
     write_all_of(text.data(), text.size());
@@ -42,12 +45,13 @@ void draw_status_line(std::string_view line) {
 
 void erase_status_line() {
     static const char spaces[] = "                                ";
-    if (drawn == 0) return;
+    const int room = status_line_width() - 1;
+    const int width = drawn.exchange(0);
+    if (width == 0) return;
     write_all_of("\r", 1);
-    for (int left = drawn; left > 0; left -= static_cast<int>(sizeof spaces - 1)) {
+    for (int left = width < room ? width : room; left > 0; left -= static_cast<int>(sizeof spaces - 1)) {
         write_all_of(spaces, left < static_cast<int>(sizeof spaces - 1) ? static_cast<std::size_t>(left)
                                                                       : sizeof spaces - 1);
     }
     write_all_of("\r", 1);
-    drawn = 0;
 }

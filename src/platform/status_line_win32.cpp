@@ -24,19 +24,24 @@ int status_line_width() {
 }
 
 void draw_status_line(std::string_view line) {
+    const int room = status_line_width() - 1;
+    if (room <= 0) return;
+    if (line.size() > static_cast<std::size_t>(room)) line = line.substr(0, room);
     std::string text = "\r";
     text += line;
     const int width = static_cast<int>(line.size());
-    if (width < drawn) text.append(static_cast<std::size_t>(drawn - width), ' ');
-    if (width > drawn) drawn = width;
+    const int before = drawn < room ? drawn.load() : room;
+    if (width < before) text.append(static_cast<std::size_t>(before - width), ' ');
+    drawn = width > before ? width : before;
     write_all_of(text.data(), text.size());
 }
 
 void erase_status_line() {
+    const int room = status_line_width() - 1;
     const int width = drawn.exchange(0);
     if (width == 0) return;
     std::string text = "\r";
-    text.append(static_cast<std::size_t>(width), ' ');
+    text.append(static_cast<std::size_t>(width < room ? width : room), ' ');
     text += '\r';
     write_all_of(text.data(), text.size());
 }
