@@ -1,10 +1,12 @@
 # What "cmake --install" lays out, and the packages CPack makes of it.
 #
 # POSIX, under any prefix: bin/tovik, share/tovik/tovik.man (found by
-# "tovik -h" from the executable's own directory when it is neither in the
-# current directory nor along PATH), share/man/man1/tovik.1.gz, made at
-# build time from tovik.man by cmake/manpage.awk, and the README in
-# share/doc/tovik.
+# "tovik -h" from the executable's own directory, or with no /proc from
+# the prefix's, when it is neither in the current directory nor along
+# PATH), share/man/man1/tovik.1.gz, made at build time from tovik.man by
+# cmake/manpage.awk, and the README in share/doc/tovik. The Debian package
+# adds Debian's copyright file, changelog and lintian overrides from
+# cmake/debian.
 # Windows (the zip): tovik.exe, tovik.man and README.md side by side; the
 # manual is found along PATH, or in the current directory.
 include(GNUInstallDirs)
@@ -37,6 +39,20 @@ else()
     VERBATIM)
   add_custom_target(tovik_manpage ALL DEPENDS ${manpage}.gz)
   install(FILES ${manpage}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+  # Debian's copyright file, changelog and lintian overrides: kept out of a
+  # plain "cmake --install", cmake/debian/cpack.cmake adds them to the
+  # Debian package.
+  set(changelog ${CMAKE_CURRENT_BINARY_DIR}/changelog.Debian.gz)
+  add_custom_command(OUTPUT ${changelog}
+    COMMAND ${TOVIK_GZIP} -9nc ${CMAKE_CURRENT_SOURCE_DIR}/cmake/debian/changelog > ${changelog}
+    DEPENDS cmake/debian/changelog
+    VERBATIM)
+  add_custom_target(tovik_debian_changelog ALL DEPENDS ${changelog})
+  install(FILES cmake/debian/copyright ${changelog} DESTINATION ${CMAKE_INSTALL_DOCDIR}
+    COMPONENT debian EXCLUDE_FROM_ALL)
+  install(FILES cmake/debian/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
+    RENAME tovik COMPONENT debian EXCLUDE_FROM_ALL)
 endif()
 
 # Packages, from a build's directory: "cpack -G DEB" (release build, on
@@ -64,6 +80,10 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# Depends from the libraries the executable links (dpkg-shlibdeps).
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Depends from the libraries the executable links, by dpkg-shlibdeps; where
+# it is missing, what it gives for the Debian 12 build (cmake/debian/cpack.cmake).
+find_program(TOVIK_DPKG_SHLIBDEPS dpkg-shlibdeps)
+set(CPACK_TOVIK_DPKG_SHLIBDEPS "${TOVIK_DPKG_SHLIBDEPS}")
+set(CPACK_TOVIK_DEPENDS "libc6 (>= 2.34), libgcc-s1 (>= 3.0), libstdc++6 (>= 12)")
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_SOURCE_DIR}/cmake/debian/cpack.cmake)
 include(CPack)

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Makes both packages and checks them:
-#   - the Debian package ("cpack -G DEB" from a release build): its control
-#     fields, its files and lintian; then, in a clean Debian 12 root made by
-#     debootstrap, "apt-get install ./tovik_*.deb", "tovik -h" and "man tovik"
-#     show the manual, and "apt-get remove tovik" leaves none of its files;
+#   - the Debian package ("cpack -G DEB" from a release build for /usr): its
+#     control fields, its Depends also without dpkg-shlibdeps, its files and
+#     lintian; then, in a clean Debian 12 root made by debootstrap,
+#     "apt-get install ./tovik_*.deb", "tovik -h" (also with no /proc) and
+#     "man tovik" show the manual, and "apt-get remove tovik" leaves none of
+#     its files;
 #   - the Windows zip ("cpack -G ZIP" from the MinGW build): tovik.exe, the
 #     manual and the README, nothing else.
 #
@@ -28,8 +30,10 @@ fail() { echo "package check failed: $*" >&2; exit 1; }
 scripts/install-deps --package
 
 step "Debian package from a release build"
+# For /usr, where the package puts it: tovik falls back on that prefix's
+# manual when it cannot tell where it runs from.
 cmake -S . -B "$build-deb" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=g++ \
-    -DTOVIK_WERROR=ON -DTOVIK_TESTS=OFF >/dev/null
+    -DCMAKE_INSTALL_PREFIX=/usr -DTOVIK_WERROR=ON -DTOVIK_TESTS=OFF >/dev/null
 cmake --build "$build-deb"
 rm -f "$build-deb"/tovik_*.deb
 (cd "$build-deb" && cpack -G DEB >/dev/null)
@@ -38,17 +42,24 @@ deb=${debs[0]}
 dpkg-deb -I "$deb"
 dpkg-deb -c "$deb"
 [ "$(dpkg-deb -f "$deb" Section)" = utils ] || fail "section is not utils"
-dpkg-deb -f "$deb" Depends | grep -q 'libc6 (>=' || fail "no dependency on libc6"
+depends=$(dpkg-deb -f "$deb" Depends)
+[ -n "$depends" ] || fail "the package's Depends field is empty (see cmake/debian/cpack.cmake)"
+echo "$depends" | grep -q 'libc6 (>=' || fail "no dependency on libc6"
+# Made where dpkg-shlibdeps is missing, the package states the same Depends.
+rm -rf "$build-deb/no-shlibdeps"
+(cd "$build-deb" && cpack -G DEB -D CPACK_TOVIK_DPKG_SHLIBDEPS= -B "$build-deb/no-shlibdeps" >/dev/null)
+fixed=$(dpkg-deb -f "$build-deb"/no-shlibdeps/tovik_*.deb Depends)
+[ "$fixed" = "$depends" ] ||
+    fail "without dpkg-shlibdeps, Depends is '$fixed', not '$depends' (cmake/install.cmake)"
 [ -n "$(dpkg-deb -f "$deb" Maintainer)" ] || fail "no maintainer"
-installed_files=(/usr/bin/tovik /usr/share/doc/tovik/README.md /usr/share/man/man1/tovik.1.gz
-    /usr/share/tovik/tovik.man)
+installed_files=(/usr/bin/tovik /usr/share/doc/tovik/README.md
+    /usr/share/doc/tovik/changelog.Debian.gz /usr/share/doc/tovik/copyright
+    /usr/share/lintian/overrides/tovik /usr/share/man/man1/tovik.1.gz /usr/share/tovik/tovik.man)
 dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { sub(/^\./, "", $6); print $6 }' | sort >"$build-deb/files"
 printf '%s\n' "${installed_files[@]}" | cmp -s - "$build-deb/files" ||
     fail "the package's files:" "$(cat "$build-deb/files")"
-# A package for the Debian archive needs a copyright file, which waits for
-# the project's licence, and a Debian changelog: the two are let through.
-lintian --fail-on error,warning --suppress-tags no-copyright-file,no-changelog "$deb" 2>&1 |
-    { grep -v 'running with root privileges' || true; }
+lintian --fail-on error,warning "$deb" 2>&1 | { grep -v 'running with root privileges' || true; } ||
+    fail "lintian said the above"
 
 step "a clean Debian 12 root"
 if [ ! -f "$root_cache" ]; then
@@ -106,6 +117,13 @@ in_root sh -c 'cd /tmp && tovik -h' >"$build-deb/shown"
 tail -c "$(wc -c <tovik.man)" "$build-deb/shown" | cmp -s - tovik.man ||
     fail "tovik -h did not print the manual:" "$(head -c 2000 "$build-deb/shown")"
 head -n 20 "$build-deb/shown"
+# A bare chroot has no /proc: tovik takes the manual from the prefix it was built for.
+umount "$root/proc"
+! in_root test -e /proc/self/exe || fail "/proc is still there"
+in_root sh -c 'cd /tmp && tovik -h' >"$build-deb/shown"
+tail -c "$(wc -c <tovik.man)" "$build-deb/shown" | cmp -s - tovik.man ||
+    fail "tovik -h did not print the manual with no /proc:" "$(head -c 2000 "$build-deb/shown")"
+mount -t proc proc "$root/proc"
 in_root sh -c 'MANWIDTH=80 man tovik' >"$build-deb/man" 2>&1
 sh tests/manpage_check.sh tovik.man <"$build-deb/man"
 head -n 12 "$build-deb/man"
