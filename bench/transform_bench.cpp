@@ -15,7 +15,7 @@
 #include "cipher/key_schedule.h"
 #include "cipher/rc4.h"
 #include "container/container.h"
-#include "container/transform.h"
+#include "run/transform.h"
 #include "platform/files.h"
 
 namespace {
@@ -103,9 +103,8 @@ void BM_transform_file_1_byte(benchmark::State& bench) {
         bench.PauseTiming();
         {
             run_state run;
-            std::strcpy(run.passphrase, PASSPHRASE);
-            derive_key_material(run.passphrase, run.keys);
-            run.add_target(input);
+            derive_key_material(PASSPHRASE, run.keys);
+            run.rules.add_target(input);
             bench.ResumeTiming();
             std::string path = input;
             if (transform_file(path, run) != 0) bench.SkipWithError("transform failed");

@@ -160,6 +160,13 @@ TEST(Files, SizesBeyondFourGibibytes) {
     std::filesystem::resize_file(dir.at("sparse"), size, error);
     if (error) GTEST_SKIP() << "no sparse file of 5 GiB here: " << error.message();
     EXPECT_EQ(file_size(dir.at("sparse")), size);
+    // The state the transform reads of an open file (two size words joined
+    // on Windows).
+    os_file open;
+    file_state state;
+    ASSERT_TRUE(open_for_reading(dir.at("sparse"), open));
+    ASSERT_TRUE(read_state(open, state));
+    EXPECT_EQ(state.size, size);
 }
 
 TEST(Files, TemporaryNamesAndPatterns) {

@@ -51,10 +51,6 @@ bytes keystream(const bytes& key, std::size_t length) {
     return out;
 }
 
-bool same_state(const rc4_state& a, const rc4_state& b) {
-    return a.x == b.x && a.y == b.y && std::memcmp(a.perm, b.perm, 256) == 0;
-}
-
 }  // namespace
 
 TEST(Rc4, Rfc6229Keystreams) {
@@ -190,86 +186,4 @@ TEST(Rc4, LongSingleCallIsProcessedInFull) {
         for (auto& b : expected) b = oracle.next();
         EXPECT_EQ(keystream(key, length), expected) << "length " << length;
     }
-}
-
-TEST(Rc4, ApplyingTwiceRestoresTheData) {
-    std::mt19937 random(2);
-    const bytes key = random_bytes(random, 32);
-    const bytes plain = random_bytes(random, 3000);
-    bytes data = plain;
-    for (int pass = 0; pass < 2; ++pass) {
-        rc4_state state;
-        rc4_setup(key.data(), key.size(), state);
-        rc4_apply(data.data(), data.size(), state);
-        if (pass == 0) {
-            EXPECT_NE(data, plain);
-        }
-    }
-    EXPECT_EQ(data, plain);
-}
-
-TEST(Rc4, XCountsBytesModulo256) {
-    const bytes key = {1, 2, 3};
-    rc4_state state;
-    rc4_setup(key.data(), key.size(), state);
-    bytes data(700, 0);
-    std::size_t total = 0;
-    for (const std::size_t piece : {1u, 7u, 8u, 9u, 255u, 256u, 164u}) {
-        rc4_apply(data.data(), piece, state);
-        total += piece;
-        EXPECT_EQ(state.x, total % 256) << "after " << total << " bytes";
-    }
-}
-
-TEST(Rc4, LengthZeroChangesNothing) {
-    const bytes key = {0xde, 0xad};
-    rc4_state state;
-    rc4_setup(key.data(), key.size(), state);
-    bytes data(5, 0);
-    rc4_apply(data.data(), 5, state);
-    const rc4_state before = state;
-    std::uint8_t sentinel[8] = {9, 9, 9, 9, 9, 9, 9, 9};
-    rc4_apply(sentinel, 0, state);
-    EXPECT_TRUE(same_state(state, before));
-    EXPECT_EQ(std::count(sentinel, sentinel + 8, 9), 8);
-}
-
-TEST(Rc4, SetupGivesAPermutationWithIndicesAtZero) {
-    std::mt19937 random(256);
-    for (int trial = 0; trial < 20; ++trial) {
-        const bytes key = random_bytes(random, 1 + random() % 64);
-        rc4_state state;
-        std::memset(&state, 0xAB, sizeof state);
-        rc4_setup(key.data(), key.size(), state);
-        EXPECT_EQ(state.x, 0);
-        EXPECT_EQ(state.y, 0);
-        bytes sorted(state.perm, state.perm + 256);
-        std::sort(sorted.begin(), sorted.end());
-        for (int v = 0; v < 256; ++v) ASSERT_EQ(sorted[v], v);
-    }
-}
-
-TEST(Rc4, KeyIsRepeatedToCover256Steps) {
-    const bytes one = {0x5a};
-    EXPECT_EQ(keystream(one, 64), keystream(bytes(256, 0x5a), 64));
-
-    std::mt19937 random(8);
-    const bytes key32 = random_bytes(random, 32);
-    bytes eight_times;
-    for (int k = 0; k < 8; ++k) eight_times.insert(eight_times.end(), key32.begin(), key32.end());
-    EXPECT_EQ(keystream(key32, 64), keystream(eight_times, 64));
-
-    // Only the first 256 key bytes take part.
-    bytes long_key = random_bytes(random, 300);
-    const bytes first256(long_key.begin(), long_key.begin() + 256);
-    EXPECT_EQ(keystream(long_key, 64), keystream(first256, 64));
-}
-
-TEST(Rc4, EmptyKeyLeavesTheIdentity) {
-    rc4_state state;
-    std::memset(&state, 0xAB, sizeof state);
-    rc4_setup(nullptr, 0, state);
-    EXPECT_EQ(state.x, 0);
-    EXPECT_EQ(state.y, 0);
-    for (int v = 0; v < 256; ++v) ASSERT_EQ(state.perm[v], v);
 }

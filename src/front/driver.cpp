@@ -2,24 +2,22 @@
 
 #include <cctype>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <new>
-#include <vector>
 
+#include "cipher/wipe.h"
 #include "collect/targets.h"
 #include "container/container.h"
-#include "container/outcome.h"
-#include "container/pipeline.h"
-#include "container/run.h"
 #include "front/key_entry.h"
 #include "front/manual.h"
 #include "front/progress.h"
-#include "platform/environment.h"
 #include "platform/interrupt.h"
 #include "platform/status_line.h"
 #include "platform/terminal.h"
+#include "run/outcome.h"
+#include "run/pipeline.h"
+#include "run/run.h"
 
 namespace {
 
@@ -49,20 +47,33 @@ bool read_key(char (&buffer)[PASSPHRASE_SIZE]) {
 // plain, empty, left alone by the run's rule) may be encrypted first.
 bool head_is_decrypted(const run_state& run, const std::string& head) {
     return probe_container(head, CONTAINER_MAGIC) == 1 &&
-           run.would_write(head, output_name(head, true));
+           run.rules.would_write(head, output_name(head, true));
 }
 
-// The passphrase into run, typed once when one_entry; the status to end with
-// when the run must not go on.
-int ask_passphrase(run_state& run, bool one_entry) {
+// The passphrase as typed, and its re-entry; wiped when the run is done.
+struct passphrase_entries {
+    char first[PASSPHRASE_SIZE] = {};
+    char second[PASSPHRASE_SIZE] = {};
+    passphrase_entries() = default;
+    passphrase_entries(const passphrase_entries&) = delete;
+    passphrase_entries& operator=(const passphrase_entries&) = delete;
+    ~passphrase_entries() {
+        wipe(first, sizeof first);
+        wipe(second, sizeof second);
+    }
+};
+
+// The passphrase, typed once when one_entry; the status to end with when the
+// run must not go on.
+int ask_passphrase(passphrase_entries& typed, bool one_entry) {
     std::printf("Key:");
-    if (one_entry) return read_key(run.passphrase) ? RUN_GOES_ON : 1;
+    if (one_entry) return read_key(typed.first) ? RUN_GOES_ON : 1;
     // A passphrase that may encrypt is typed twice and must match: a typo
     // would lock the file away under a key nobody knows.
-    if (!read_key(run.passphrase)) return 1;
+    if (!read_key(typed.first)) return 1;
     std::printf("\nReenter Key:");
-    if (!read_key(run.confirmation)) return 1;
-    if (std::strcmp(run.passphrase, run.confirmation) != 0) {
+    if (!read_key(typed.second)) return 1;
+    if (std::strcmp(typed.first, typed.second) != 0) {
         std::printf("\nKey you type is incorrect\n");
         return 0;
     }
@@ -83,36 +94,28 @@ bool confirm_ready() {
 // Every output of the run made durable and the inputs waiting deleted; the
 // inputs kept are named. false when the sync failed (reported).
 bool finish_run(run_state& run) {
-    const bool synced = run.finish();
+    const bool synced = run.deletions.finish();
     if (!synced) report_outcome(OUTCOME_DISK_WRITE, "");
-    for (const std::string& line : run.kept) std::printf("%s", line.c_str());
+    for (const std::string& line : run.deletions.kept) std::printf("%s", line.c_str());
     return synced;
 }
 
-// Workers for a run of this many targets: TOVIK_WORKERS=n sets the number
-// (1: everything on one thread), for measurements and for users who want it.
-unsigned workers_for(std::size_t targets) {
-    std::string value;
-    if (environment_value("TOVIK_WORKERS", value)) {
-        const int asked = std::atoi(value.c_str());
-        if (asked >= 1 && asked <= static_cast<int>(MOST_WORKERS_ASKED)) return static_cast<unsigned>(asked);
-    }
-    return worker_count(targets);
-}
-
-int run_targets(target_node* targets, bool delete_input) {
+int run_targets(const target_node* targets, bool delete_input) {
     run_state run;
     run.delete_input = delete_input;
-    std::vector<target_ref> list;
-    for (target_node* node = targets; node != nullptr; node = node->next) {
-        run.add_target(node->path);
-        list.push_back({&node->path, node->listed_size});
+    std::size_t count = 0;
+    for (const target_node* node = targets; node != nullptr; node = node->next, ++count) {
+        run.rules.add_target(node->path);
     }
     const bool one_entry = head_is_decrypted(run, targets->path);
-    if (const int status = ask_passphrase(run, one_entry); status != RUN_GOES_ON) return status;
-    if (!confirm_ready()) return 0;
+    {
+        passphrase_entries typed;
+        if (const int status = ask_passphrase(typed, one_entry); status != RUN_GOES_ON)
+            return status;
+        if (!confirm_ready()) return 0;
+        derive_key_material(typed.first, run.keys);
+    }
     std::printf("\n");
-    derive_key_material(run.passphrase, run.keys);
     // A key typed once is checked against the head's header before any
     // target is read or written.
     if (one_entry && under_another_key(targets->path, run.keys.header_text))
@@ -139,14 +142,14 @@ int run_targets(target_node* targets, bool delete_input) {
         },
         [] { erase_status_line(); }};
     const bool show_progress = progress_wanted();
-    if (!process_targets(list, run, workers_for(list.size()), report,
+    if (!process_targets(targets, run, workers_for(count), report,
                          show_progress ? &progress : nullptr)) {
         if (output_lost) return 1;
-        return finish_run(run) && run.kept.empty() && !input_kept ? status : 1;
+        return finish_run(run) && run.deletions.kept.empty() && !input_kept ? status : 1;
     }
     if (!finish_run(run)) return 1;
     std::printf("\nfin\n");
-    return run.kept.empty() && !input_kept ? 0 : 1;
+    return run.deletions.kept.empty() && !input_kept ? 0 : 1;
 }
 
 }  // namespace

@@ -1,22 +1,19 @@
 #include "support/runs.h"
 
-#include <cstring>
-
-#include "container/transform.h"
+#include "run/transform.h"
 
 void prepare_run(run_state& run, const std::string& passphrase, bool delete_input,
                  const std::vector<std::string>& targets) {
-    std::strncpy(run.passphrase, passphrase.c_str(), sizeof run.passphrase - 1);
-    derive_key_material(run.passphrase, run.keys);
+    derive_key_material(passphrase.c_str(), run.keys);
     run.delete_input = delete_input;
-    for (const std::string& target : targets) run.add_target(target);
+    for (const std::string& target : targets) run.rules.add_target(target);
 }
 
 int transform_alone(std::string& path, const std::string& passphrase, bool delete_input) {
     run_state run;
     prepare_run(run, passphrase, delete_input, {path});
     const int outcome = transform_file(path, run);
-    return run.finish() ? outcome : OUTCOME_DISK_WRITE;
+    return run.deletions.finish() ? outcome : OUTCOME_DISK_WRITE;
 }
 
 copy_status run_container_operation(container_operation op, const std::string& source,

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "container/block_ring.h"
-#include "container/run.h"
+#include "run/run.h"
 
 // passphrase and "-d" in place, key material derived, targets known.
 void prepare_run(run_state& run, const std::string& passphrase, bool delete_input,

@@ -1,8 +1,7 @@
-#include "container/run.h"
+#include "run/deletion.h"
 
 #include <system_error>
 
-#include "cipher/wipe.h"
 #include "platform/interrupt.h"
 
 namespace {
@@ -25,58 +24,21 @@ std::string kept_line(const std::string& path, removal result) {
 
 }  // namespace
 
-run_state::~run_state() {
-    wait_for_deleter();
-    wipe(passphrase, sizeof passphrase);
-    wipe(confirmation, sizeof confirmation);
-}
+deletion_batch::~deletion_batch() { wait_for_deleter(); }
 
-void run_state::add_target(const std::string& path) { targets_.emplace(path_key(path), path); }
-
-bool run_state::allowed(const std::string& target_key, const std::string& output_key) const {
-    return (output_key == target_key || !targets_.contains(output_key)) &&
-           !outputs_.contains(output_key);
-}
-
-bool run_state::would_write(const std::string& target, const std::string& output) const {
-    return allowed(path_key(target), path_key(output));
-}
-
-bool run_state::may_write(const std::string& target, const std::string& output) {
-    std::string key = path_key(output);
-    if (!allowed(path_key(target), key)) return false;
-    outputs_.insert(std::move(key));
-    return true;
-}
-
-bool run_state::output_taken(const std::string& target, const std::string& output) {
-    file_identity existing;
-    if (path_key(output) == path_key(target) || !name_identity(output, existing)) return false;
-    if (written_.contains(existing)) return true;
-    if (!target_identities_known_) {
-        for (const auto& [key, path] : targets_) {
-            file_identity identity;
-            if (name_identity(path, identity)) target_identities_.insert(identity);
-        }
-        target_identities_known_ = true;
-    }
-    return target_identities_.contains(existing);
-}
-
-void run_state::output_written(const std::string& output, const file_identity& written) {
+void deletion_batch::output_written(const std::string& output, std::uint64_t volume) {
     // A sync covers a whole file system (on Windows each output was flushed
     // already): one name per volume is enough, the latest being the least
     // likely to have gone.
-    unsynced_[written.volume] = output;
-    written_.insert(written);
+    unsynced_[volume] = output;
 }
 
-bool run_state::delete_later(waiting_input input) {
+bool deletion_batch::delete_later(waiting_input input) {
     waiting_.push_back(std::move(input));
     return waiting_.size() < DELETION_BATCH || sync_and_delete();
 }
 
-bool run_state::finish() {
+bool deletion_batch::finish() {
     const bool synced = sync_and_delete();
     wait_for_deleter();
     return synced;
@@ -84,7 +46,7 @@ bool run_state::finish() {
 
 // On the deleter thread. Deletes what it can; the inputs it could not get
 // to (out of memory on the way) stay where they are and are named.
-void run_state::delete_batch() {
+void deletion_batch::delete_batch() {
     deleter_stopped_at_ = deleting_.size();
     for (std::size_t i = 0; i < deleting_.size(); ++i) {
         try {
@@ -114,7 +76,7 @@ void run_state::delete_batch() {
 // waits for the file system (0.1-0.5 ms a file on an ext4 mounted with
 // "discard", longer than writing a small file), so the next files are
 // transformed meanwhile.
-bool run_state::sync_and_delete() {
+bool deletion_batch::sync_and_delete() {
     wait_for_deleter();
     if (!unsynced_.empty()) {
         std::vector<std::string> outputs;
@@ -132,7 +94,7 @@ bool run_state::sync_and_delete() {
     return true;
 }
 
-void run_state::wait_for_deleter() {
+void deletion_batch::wait_for_deleter() {
     if (deleter_.joinable()) deleter_.join();
     for (std::size_t i = deleter_stopped_at_; i < deleting_.size(); ++i) {
         kept.push_back(deleting_[i].path + " was not deleted: out of memory\n");

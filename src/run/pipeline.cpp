@@ -1,17 +1,19 @@
-#include "container/pipeline.h"
+#include "run/pipeline.h"
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <deque>
 #include <memory>
 #include <mutex>
 #include <system_error>
 #include <thread>
 
-#include "container/transform.h"
+#include "platform/environment.h"
 #include "platform/interrupt.h"
+#include "run/transform.h"
 
 namespace {
 
@@ -36,8 +38,7 @@ constexpr std::int64_t SMALL_TARGET = 512 * 1024;
 
 // One target from its preparation to its report.
 struct target_slot {
-    std::string* path;
-    std::int64_t listed_size = -1;
+    const target_node* target;
     target_job job;
     bool preparing = false;     // handed to the workers, not yet done
     clock::time_point began{};  // when a thread took it
@@ -66,7 +67,7 @@ struct target_workers {
         slot->began = clock::now();
         lock.unlock();
         try {
-            prepare_target(*slot->path, run_settings, slot->job);
+            prepare_target(slot->target->path, run_settings, slot->job);
         } catch (...) {  // out of memory: this target fails, in its turn
             slot->job.outcome = OUTCOME_INPUT_FAILED;
         }
@@ -96,7 +97,7 @@ struct target_workers {
         std::unique_lock lock(mutex);
         awaited = &slot;
         while (slot.preparing) {
-            const std::int64_t size = waiting.empty() ? -1 : waiting.front()->listed_size;
+            const std::int64_t size = waiting.empty() ? -1 : waiting.front()->target->listed_size;
             if (size >= 0 && size <= SMALL_TARGET) {
                 prepare_next(lock);
             } else if (progress == nullptr) {
@@ -106,7 +107,7 @@ struct target_workers {
                 const double seconds = std::chrono::duration<double>(clock::now() - slot.began).count();
                 if (seconds < 1.0) continue;
                 lock.unlock();
-                progress->show(*slot.path, slot.job.copy.done, slot.job.body_size, seconds);
+                progress->show(slot.target->path, slot.job.copy.done, slot.job.body_size, seconds);
                 shown = true;
                 lock.lock();
             }
@@ -132,19 +133,25 @@ struct target_workers {
 
 }  // namespace
 
-unsigned worker_count(std::size_t targets) {
+unsigned workers_for(std::size_t targets) {
+    std::string value;
+    if (environment_value("TOVIK_WORKERS", value)) {
+        const int asked = std::atoi(value.c_str());
+        if (asked >= 1 && asked <= static_cast<int>(MOST_WORKERS_ASKED))
+            return static_cast<unsigned>(asked);
+    }
     if (targets < 2) return 1;
     const unsigned cores = std::thread::hardware_concurrency();
     return cores < 2 ? 1 : std::min(cores, MOST_WORKERS);
 }
 
-bool process_targets(const std::vector<target_ref>& targets, run_state& run, unsigned workers,
+bool process_targets(const target_node* targets, run_state& run, unsigned workers,
                      const target_report& report, const progress_display* progress) {
     if (workers < 2 && progress == nullptr) {
-        for (const target_ref& target : targets) {
+        for (const target_node* target = targets; target != nullptr; target = target->next) {
             target_job job;
-            prepare_target(*target.path, run, job);
-            if (!report(commit_target(*target.path, job, run), *target.path, job.output_path))
+            prepare_target(target->path, run, job);
+            if (!report(commit_target(target->path, job, run), target->path, job.output_path))
                 return false;
         }
         return true;
@@ -162,19 +169,18 @@ bool process_targets(const std::vector<target_ref>& targets, run_state& run, uns
         if (pool.threads.empty()) return process_targets(targets, run, 1, report);  // no progress
     }
     const std::size_t ahead = SLOTS_PER_WORKER * pool.threads.size();
-    std::size_t next = 0;
+    const target_node* next = targets;
     bool going_on = true;
-    while (going_on && (next < targets.size() || !window.empty())) {
-        while (next < targets.size() && window.size() < ahead) {
+    while (going_on && (next != nullptr || !window.empty())) {
+        for (; next != nullptr && window.size() < ahead; next = next->next) {
             window.push_back(std::make_unique<target_slot>());
-            window.back()->path = targets[next].path;
-            window.back()->listed_size = targets[next++].listed_size;
+            window.back()->target = next;
             pool.submit(*window.back());
         }
         target_slot& oldest = *window.front();
         pool.wait_for(oldest, progress);
-        going_on = report(commit_target(*oldest.path, oldest.job, run), *oldest.path,
-                          oldest.job.output_path);
+        const std::string& path = oldest.target->path;
+        going_on = report(commit_target(path, oldest.job, run), path, oldest.job.output_path);
         window.pop_front();
     }
     pool.stop();

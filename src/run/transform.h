@@ -10,8 +10,8 @@
 #include <string>
 
 #include "container/container.h"
-#include "container/outcome.h"
-#include "container/run.h"
+#include "run/outcome.h"
+#include "run/run.h"
 #include "platform/temp_file.h"
 
 // What becomes of a target's input once its output is in place.

@@ -1,4 +1,4 @@
-#include "container/transform.h"
+#include "run/transform.h"
 
 #include "cipher/wipe.h"
 
@@ -82,10 +82,17 @@ void prepare_target(const std::string& path, const run_state& run, target_job& j
 
 namespace {
 
-int put_in_place(const std::string& path, target_job& job, run_state& run) {
+void record_output(const target_job& job, run_state& run) {
+    run.rules.output_written(job.written);
+    run.deletions.output_written(job.output_path, job.written.volume);
+}
+
+}  // namespace
+
+int commit_target(const std::string& path, target_job& job, run_state& run) {
     // The rule comes first: a target left alone by it is only skipped, even
     // when its passphrase or its output would have failed.
-    if (!job.output_path.empty() && !run.may_write(path, job.output_path))
+    if (!job.output_path.empty() && !run.rules.may_write(path, job.output_path))
         return OUTCOME_OUTPUT_IS_TARGET;
     if (!succeeded(job.outcome)) return job.outcome;
     const input_fate fate = fate_of(path, job, run.delete_input);
@@ -95,7 +102,7 @@ int put_in_place(const std::string& path, target_job& job, run_state& run) {
     if (fate == input_fate::replaced_in_place) {
         if (!replace_input(job.output, path, job.read, changed))
             return changed ? OUTCOME_INPUT_CHANGED : OUTCOME_OUTPUT_FAILED;
-        run.output_written(job.output_path, job.written);
+        record_output(job, run);
         return job.outcome;
     }
     // An output name that is free is taken at once; a file of that name is
@@ -104,20 +111,15 @@ int put_in_place(const std::string& path, target_job& job, run_state& run) {
     bool taken = false;
     if (!finish_output(job.output, job.output_path, false, taken)) {
         if (!taken) return OUTCOME_OUTPUT_FAILED;
-        if (run.output_taken(path, job.output_path)) return OUTCOME_OUTPUT_IS_TARGET;
+        if (run.rules.output_taken(path, job.output_path)) return OUTCOME_OUTPUT_IS_TARGET;
         if (!finish_output(job.output, job.output_path, true, taken)) return OUTCOME_OUTPUT_FAILED;
     }
-    run.output_written(job.output_path, job.written);
-    if (fate == input_fate::delete_in_batch && !run.delete_later({path, job.name, job.read})) {
+    record_output(job, run);
+    if (fate == input_fate::delete_in_batch &&
+        !run.deletions.delete_later({path, job.name, job.read})) {
         return OUTCOME_DISK_WRITE;
     }
     return job.outcome;
-}
-
-}  // namespace
-
-int commit_target(const std::string& path, target_job& job, run_state& run) {
-    return put_in_place(path, job, run);
 }
 
 int transform_file(const std::string& path, run_state& run) {

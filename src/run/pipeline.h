@@ -5,12 +5,13 @@
 // each target.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
-#include <vector>
 
-#include "container/run.h"
+#include "collect/targets.h"
+#include "run/run.h"
 
 // Reports one target's outcome with its path and its output's (empty when
 // the direction was not known); false ends the run there.
@@ -27,22 +28,16 @@ struct progress_display {
     std::function<void()> hide;
 };
 
-// A target as the pipeline takes it: its path buffer, and the size its
-// listing gave (-1 when not known), which lets the calling thread prepare
-// small targets itself while it waits.
-struct target_ref {
-    std::string* path;
-    std::int64_t listed_size = -1;
-};
-
-// Processes targets in order with workers threads (one, and no progress to
-// show: all on this thread, through transform_file). When report ends the run at target k, nothing of
-// the targets after k is left behind: no output under its name, no temporary,
-// no deletion. false when the run was ended so.
-bool process_targets(const std::vector<target_ref>& targets, run_state& run, unsigned workers,
+// Processes the targets of the list in order with workers threads (one, and
+// no progress to show: all on this thread). When report ends the run at
+// target k, nothing of the targets after k is left behind: no output under
+// its name, no temporary, no deletion. false when the run was ended so.
+bool process_targets(const target_node* targets, run_state& run, unsigned workers,
                      const target_report& report, const progress_display* progress = nullptr);
 
 // The most workers a run may be given.
 inline constexpr unsigned MOST_WORKERS_ASKED = 16;
-// The workers worth starting for a run of this many targets on this machine.
-unsigned worker_count(std::size_t targets);
+// The workers a run of this many targets gets: TOVIK_WORKERS=n (1 to 16)
+// when it is set, for measurements and for users who want it; otherwise one
+// per core, at most four, and one for a single target.
+unsigned workers_for(std::size_t targets);

@@ -1,0 +1,124 @@
+// What "-d" deletes and when: after one sync has made the outputs durable,
+// and only what was read, unchanged.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/fault.h"
+#include "run/transform.h"
+#include "support/runs.h"
+#include "support/tovik_run_posix.h"
+
+namespace fs = std::filesystem;
+using namespace tovik_run;
+
+namespace {
+
+const std::string KEY = "secret";
+
+std::string sealed(const std::string& plain) { return container_of(plain, KEY); }
+
+}  // namespace
+
+// "-d": every input waits in place until one sync has made every output
+// durable; then it goes, if it is still the file that was read.
+TEST(DeleteInputs, InputsWaitForOneSyncThenGo) {
+    temp_dir dir;
+    const std::string plain[] = {random_bytes(1, 1), random_bytes(3 * COPY_BLOCK, 3)};
+    write_file(dir.at("0"), plain[0]);
+    write_file(dir.at("1"), plain[1]);
+    run_state run;
+    prepare_run(run, KEY, true, {dir.at("0"), dir.at("1")});
+    for (const char* name : {"0", "1"}) {
+        std::string path = dir.at(name);
+        ASSERT_EQ(transform_file(path, run), OUTCOME_ENCRYPTED);
+    }
+    EXPECT_EQ(fault_calls(fault_point::sync), 0);
+    EXPECT_EQ(dir.names(), (std::set<std::string>{"0", "0.tvk", "1", "1.tvk"}));
+    EXPECT_TRUE(run.deletions.finish());
+    EXPECT_EQ(fault_calls(fault_point::sync), 1);  // one sync for both
+    EXPECT_TRUE(snapshot(dir.root) == (std::map<std::string, std::string>{
+                                          {"0.tvk", sealed(plain[0])}, {"1.tvk", sealed(plain[1])}}));
+    EXPECT_TRUE(run.deletions.kept.empty());
+}
+
+TEST(DeleteInputs, AFullBatchIsSyncedAndDeletedOnItsOwn) {
+    temp_dir dir;
+    run_state run;
+    prepare_run(run, KEY, true);
+    for (std::size_t i = 0; i <= DELETION_BATCH; ++i) {
+        std::string path = dir.at(std::to_string(i));
+        write_file(path, "x");
+        run.rules.add_target(path);
+        ASSERT_EQ(transform_file(path, run), OUTCOME_ENCRYPTED) << i;
+    }
+    EXPECT_EQ(fault_calls(fault_point::sync), 1);
+    EXPECT_TRUE(fs::exists(dir.at(std::to_string(DELETION_BATCH))));  // waits for the next
+    EXPECT_TRUE(run.deletions.finish());
+    EXPECT_EQ(fault_calls(fault_point::sync), 2);
+    EXPECT_EQ(dir.names().size(), DELETION_BATCH + 1);
+}
+
+TEST(DeleteInputs, FailedSyncDeletesNothing) {
+    temp_dir dir;
+    write_file(dir.at("a"), "alpha");
+    run_state run;
+    prepare_run(run, KEY, true, {dir.at("a")});
+    std::string path = dir.at("a");
+    ASSERT_EQ(transform_file(path, run), OUTCOME_ENCRYPTED);
+    fault_arm(fault_point::sync, 1, EIO);
+    EXPECT_FALSE(run.deletions.finish());
+    EXPECT_EQ(read_file(dir.at("a")), "alpha");
+    EXPECT_TRUE(run.deletions.finish());  // tried again at the end of the run
+    EXPECT_EQ(dir.names(), std::set<std::string>{"a.tvk"});
+}
+
+// An input written to, replaced or refused between its reading and its
+// deletion is kept and named; a symbolic link goes itself, never the file
+// behind it; of two hard links each name goes, the file's bytes in both
+// outputs.
+TEST(DeleteInputs, OnlyWhatWasReadIsDeleted) {
+    temp_dir dir;
+    write_file(dir.at("appended"), "old");
+    write_file(dir.at("replaced"), "old");
+    write_file(dir.at("refused"), "old");
+    write_file(dir.at("behind"), "through the link");
+    ASSERT_EQ(::symlink("behind", dir.at("link").c_str()), 0);
+    write_file(dir.at("h1"), "linked twice");
+    ASSERT_EQ(::link(dir.at("h1").c_str(), dir.at("h2").c_str()), 0);
+    const std::vector<std::string> names = {"appended", "replaced", "refused", "link", "h1", "h2"};
+    run_state run;
+    prepare_run(run, KEY, true);
+    for (const std::string& name : names) run.rules.add_target(dir.at(name));
+    for (const std::string& name : names) {
+        std::string path = dir.at(name);
+        ASSERT_EQ(transform_file(path, run), OUTCOME_ENCRYPTED) << name;
+    }
+    write_file(dir.at("appended"), "old and 47 bytes more");  // after its reading
+    write_file(dir.at("new"), "new");
+    fs::rename(dir.at("new"), dir.at("replaced"));
+    int unlinks = 0;
+    fault_hook(fault_point::unlink, [&] {
+        if (++unlinks == 3) fault_arm(fault_point::unlink, 1, EACCES);  // "refused"
+    });
+    EXPECT_TRUE(run.deletions.finish());
+    EXPECT_EQ(run.deletions.kept, (std::vector<std::string>{
+                            dir.at("appended") + " was not deleted: it changed after it was read\n",
+                            dir.at("replaced") + " was not deleted: it changed after it was read\n",
+                            dir.at("refused") + " was not deleted: the system refused\n"}));
+    std::map<std::string, std::string> expected = {
+        {"appended", "old and 47 bytes more"}, {"replaced", "new"}, {"refused", "old"},
+        {"behind", "through the link"}};
+    for (const std::string& name : names) {
+        expected[name + ".tvk"] = sealed(name == "link" ? "through the link"
+                                         : name[0] == 'h' ? "linked twice"
+                                                          : "old");
+    }
+    EXPECT_TRUE(snapshot(dir.root) == expected);
+}
