@@ -102,9 +102,10 @@ void BM_transform_file_1_byte(benchmark::State& bench) {
         // Each time a run of its own: a run writes an output only once.
         bench.PauseTiming();
         {
-            run_state run;
+            target_list targets;
+            push_target(&targets, input);
+            run_state run(targets);
             derive_key_material(PASSPHRASE, run.keys);
-            run.rules.add_target(input);
             bench.ResumeTiming();
             std::string path = input;
             if (transform_file(path, run) != 0) bench.SkipWithError("transform failed");

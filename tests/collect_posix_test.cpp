@@ -39,10 +39,10 @@ struct collected {
 
 collected collect(const std::string& pattern) {
     collected out;
-    target_list list = nullptr;
+    target_list list;
     out.result = collect_targets(&list, pattern);
-    for (const target_node* node = list; node != nullptr; node = node->next) {
-        out.list.push_back(node->path);
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        out.list.emplace_back(list.path(i));
     }
     free_targets(&list);
     return out;

@@ -8,26 +8,29 @@
 
 namespace {
 
-std::vector<std::string> paths_of(target_list list) {
+std::vector<std::string> paths_of(const target_list& list) {
     std::vector<std::string> paths;
-    for (const target_node* node = list; node != nullptr; node = node->next) {
-        paths.push_back(node->path);
-    }
+    for (std::size_t i = 0; i < list.size(); ++i) paths.emplace_back(list.path(i));
     return paths;
 }
 
 TEST(CollectList, PushGoesInFrontAndFreeEmptiesTheList) {
-    target_list list = nullptr;
+    target_list list;
     const std::string long_path = "deep/" + std::string(3000, 'x') + "/end";
     EXPECT_EQ(push_target(&list, "first"), 0);
     EXPECT_EQ(push_target(&list, long_path), 0);
     EXPECT_EQ(push_target(&list, "third"), 0);
     EXPECT_EQ(paths_of(list), (std::vector<std::string>{"third", long_path, "first"}));
 
+    EXPECT_EQ(list.listed_size(0), -1);
+    EXPECT_EQ(push_target(&list, "sized", 42), 0);
+    EXPECT_EQ(list.listed_size(0), 42);
+
     free_targets(&list);
-    EXPECT_EQ(list, nullptr);
+    EXPECT_TRUE(list.empty());
+    EXPECT_EQ(list.text.capacity(), target_list{}.text.capacity());  // the memory went back
     free_targets(&list);  // an empty list stays empty
-    EXPECT_EQ(list, nullptr);
+    EXPECT_TRUE(list.empty());
 }
 
 }  // namespace

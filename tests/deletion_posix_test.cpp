@@ -33,8 +33,8 @@ TEST(DeleteInputs, InputsWaitForOneSyncThenGo) {
     const std::string plain[] = {random_bytes(1, 1), random_bytes(3 * COPY_BLOCK, 3)};
     write_file(dir.at("0"), plain[0]);
     write_file(dir.at("1"), plain[1]);
-    run_state run;
-    prepare_run(run, KEY, true, {dir.at("0"), dir.at("1")});
+    test_run t(KEY, true, {dir.at("0"), dir.at("1")});
+    run_state& run = t.run;
     for (const char* name : {"0", "1"}) {
         std::string path = dir.at(name);
         ASSERT_EQ(transform_file(path, run), OUTCOME_ENCRYPTED);
@@ -50,13 +50,13 @@ TEST(DeleteInputs, InputsWaitForOneSyncThenGo) {
 
 TEST(DeleteInputs, AFullBatchIsSyncedAndDeletedOnItsOwn) {
     temp_dir dir;
-    run_state run;
-    prepare_run(run, KEY, true);
-    for (std::size_t i = 0; i <= DELETION_BATCH; ++i) {
-        std::string path = dir.at(std::to_string(i));
+    std::vector<std::string> paths;
+    for (std::size_t i = 0; i <= DELETION_BATCH; ++i) paths.push_back(dir.at(std::to_string(i)));
+    test_run t(KEY, true, paths);
+    run_state& run = t.run;
+    for (const std::string& path : paths) {
         write_file(path, "x");
-        run.rules.add_target(path);
-        ASSERT_EQ(transform_file(path, run), OUTCOME_ENCRYPTED) << i;
+        ASSERT_EQ(transform_file(path, run), OUTCOME_ENCRYPTED) << path;
     }
     EXPECT_EQ(fault_calls(fault_point::sync), 1);
     EXPECT_TRUE(fs::exists(dir.at(std::to_string(DELETION_BATCH))));  // waits for the next
@@ -68,8 +68,8 @@ TEST(DeleteInputs, AFullBatchIsSyncedAndDeletedOnItsOwn) {
 TEST(DeleteInputs, FailedSyncDeletesNothing) {
     temp_dir dir;
     write_file(dir.at("a"), "alpha");
-    run_state run;
-    prepare_run(run, KEY, true, {dir.at("a")});
+    test_run t(KEY, true, {dir.at("a")});
+    run_state& run = t.run;
     std::string path = dir.at("a");
     ASSERT_EQ(transform_file(path, run), OUTCOME_ENCRYPTED);
     fault_arm(fault_point::sync, 1, EIO);
@@ -93,9 +93,10 @@ TEST(DeleteInputs, OnlyWhatWasReadIsDeleted) {
     write_file(dir.at("h1"), "linked twice");
     ASSERT_EQ(::link(dir.at("h1").c_str(), dir.at("h2").c_str()), 0);
     const std::vector<std::string> names = {"appended", "replaced", "refused", "link", "h1", "h2"};
-    run_state run;
-    prepare_run(run, KEY, true);
-    for (const std::string& name : names) run.rules.add_target(dir.at(name));
+    std::vector<std::string> paths;
+    for (const std::string& name : names) paths.push_back(dir.at(name));
+    test_run t(KEY, true, paths);
+    run_state& run = t.run;
     for (const std::string& name : names) {
         std::string path = dir.at(name);
         ASSERT_EQ(transform_file(path, run), OUTCOME_ENCRYPTED) << name;

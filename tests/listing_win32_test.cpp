@@ -20,12 +20,12 @@ namespace {
 using path_set = std::set<std::string>;
 
 path_set collect(const std::string& pattern, int* result = nullptr) {
-    target_list list = nullptr;
+    target_list list;
     const int started = collect_targets(&list, pattern);
     if (result != nullptr) *result = started;
     path_set paths;
-    for (const target_node* node = list; node != nullptr; node = node->next)
-        paths.insert(node->path);
+    for (std::size_t i = 0; i < list.size(); ++i)
+        paths.insert(list.path(i));
     free_targets(&list);
     return paths;
 }

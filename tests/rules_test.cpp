@@ -5,9 +5,10 @@
 
 // The rule between the targets of one run, in the order a run meets them.
 TEST(RunRules, NoOutputOverATargetOrAnEarlierOutput) {
-    run_rules rules;
+    target_list targets;
     for (const char* target : {"d/a", "d/a.tvk.tvk", "d/b", "d/b.tvk", "d/c", "d/moved"})
-        rules.add_target(target);
+        push_target(&targets, target);
+    run_rules rules(targets);
     const struct {
         const char* target;
         const char* output;

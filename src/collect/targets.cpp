@@ -80,7 +80,7 @@ listed collect_level(walk& w, const std::string& pattern, bool top) {
             continue;
         }
         if (descended) enter_directory(w, path);
-        if (collected && push_target(w.list, std::move(path), entry.size) == 0) {
+        if (collected && push_target(w.list, path, entry.size) == 0) {
             w.targets_here = w.targets_here || top;
         }
     } while (listing_next(open.get(), entry));
@@ -148,17 +148,21 @@ bool entry_descended(const std::string& name, std::uint32_t attributes) {
     return attributes == ATTRIBUTE_DIRECTORY && name != "." && name != "..";
 }
 
-int push_target(target_list* list, std::string path, std::int64_t listed_size) {
-    auto* node = new (std::nothrow) target_node{std::move(path), *list, listed_size};
-    if (node == nullptr) return -1;
-    *list = node;
+int push_target(target_list* list, std::string_view path, std::int64_t listed_size) {
+    const std::size_t at = list->text.size();
+    const std::size_t count = list->found.size();
+    try {
+        list->found.push_back({at, listed_size});
+        list->text.append(path).push_back('\0');
+    } catch (const std::bad_alloc&) {
+        list->found.resize(count);
+        list->text.resize(at);
+        return -1;
+    }
     return 0;
 }
 
 void free_targets(target_list* list) {
-    while (*list != nullptr) {
-        target_node* next = (*list)->next;
-        delete *list;
-        *list = next;
-    }
+    target_list emptied;
+    std::swap(*list, emptied);  // the memory goes with emptied
 }

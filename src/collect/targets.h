@@ -1,20 +1,36 @@
-// The list of target paths collected from the input pattern.
+// The list of target paths collected from the input pattern. Every path is
+// kept in one block of text, ended by a NUL, with its place and the size its
+// listing gave: a tree of a million files costs little more than its names.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <vector>
 
-struct target_node {
-    std::string path;  // may be rewritten in place by the file transform
-    target_node* next;
-    std::int64_t listed_size = -1;  // as the listing gave it; -1 when not known
+struct target_list {
+    struct found_target {
+        std::size_t at;            // in text
+        std::int64_t listed_size;  // -1 when not known
+    };
+    std::string text;
+    std::vector<found_target> found;  // in the order of discovery
+
+    // The run takes the targets in the reverse of their discovery: target 0
+    // is the one found last.
+    std::size_t size() const { return found.size(); }
+    bool empty() const { return found.empty(); }
+    std::string_view path(std::size_t i) const {
+        return text.c_str() + found[found.size() - 1 - i].at;
+    }
+    std::int64_t listed_size(std::size_t i) const {
+        return found[found.size() - 1 - i].listed_size;
+    }
 };
-// The head; a new list is nullptr. New targets go in front, so the list runs
-// from the last target discovered to the first.
-using target_list = target_node*;
 
-// Adds to the front of *list every target that pattern yields, descending
-// into the directories it matches. 0 when the enumeration of the pattern
+// Adds to *list every target that pattern yields, descending into the
+// directories it matches. 0 when the enumeration of the pattern
 // started (collected or not), -1 when it could not start.
 int collect_targets(target_list* list, const std::string& pattern);
 // -1 for the words that are never targets (exactly read-only, hidden, system
@@ -23,6 +39,7 @@ int attribute_excluded(std::uint32_t attributes);
 // An entry is descended into when its word is exactly the directory bit and
 // its name is neither "." nor "..".
 bool entry_descended(const std::string& name, std::uint32_t attributes);
-// 0, or -1 when no node could be allocated (the list is then unchanged).
-int push_target(target_list* list, std::string path, std::int64_t listed_size = -1);
+// 0, or -1 when there is no memory for it (the list is then unchanged).
+int push_target(target_list* list, std::string_view path, std::int64_t listed_size = -1);
+// Empties the list and gives its memory back.
 void free_targets(target_list* list);

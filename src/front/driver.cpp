@@ -100,14 +100,11 @@ bool finish_run(run_state& run) {
     return synced;
 }
 
-int run_targets(const target_node* targets, bool delete_input) {
-    run_state run;
+int run_targets(const target_list& targets, bool delete_input) {
+    run_state run(targets);
     run.delete_input = delete_input;
-    std::size_t count = 0;
-    for (const target_node* node = targets; node != nullptr; node = node->next, ++count) {
-        run.rules.add_target(node->path);
-    }
-    const bool one_entry = head_is_decrypted(run, targets->path);
+    const std::string head(targets.path(0));
+    const bool one_entry = head_is_decrypted(run, head);
     {
         passphrase_entries typed;
         if (const int status = ask_passphrase(typed, one_entry); status != RUN_GOES_ON)
@@ -118,8 +115,8 @@ int run_targets(const target_node* targets, bool delete_input) {
     std::printf("\n");
     // A key typed once is checked against the head's header before any
     // target is read or written.
-    if (one_entry && under_another_key(targets->path, run.keys.header_text))
-        return report_outcome(OUTCOME_WRONG_KEY, targets->path);
+    if (one_entry && under_another_key(head, run.keys.header_text))
+        return report_outcome(OUTCOME_WRONG_KEY, head);
 
     int status = RUN_GOES_ON;
     bool output_lost = false;
@@ -142,7 +139,7 @@ int run_targets(const target_node* targets, bool delete_input) {
         },
         [] { erase_status_line(); }};
     const bool show_progress = progress_wanted();
-    if (!process_targets(targets, run, workers_for(count), report,
+    if (!process_targets(targets, run, workers_for(targets.size()), report,
                          show_progress ? &progress : nullptr)) {
         if (output_lost) return 1;
         return finish_run(run) && run.deletions.kept.empty() && !input_kept ? status : 1;
@@ -228,11 +225,11 @@ int run_driver(int argc, char** argv) {
         return 0;
     }
 
-    target_list targets = nullptr;
+    target_list targets;
     int status = 1;
     try {
         collect_targets(&targets, argv[1]);
-        if (targets == nullptr) return report_outcome(OUTCOME_INPUT_FAILED, argv[1]);
+        if (targets.empty()) return report_outcome(OUTCOME_INPUT_FAILED, argv[1]);
         status = run_targets(targets, delete_input);
     } catch (const std::bad_alloc&) {
         // Everything of the run is undone or in place by now (its threads

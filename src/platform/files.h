@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -130,6 +131,6 @@ bool full_path(const std::string& path, std::string& result);
 std::size_t path_limit();
 // The longest name (one part of a path) the file system of directory takes.
 std::size_t name_limit(const std::string& directory);
-// The form of a path under which two names of one file compare equal where
-// the file system ignores letter case (Windows); the path itself elsewhere.
-std::string path_key(const std::string& path);
+// A 64-bit hash of the path, the same for two names of one file where the
+// file system ignores letter case (Windows): of the path's bytes elsewhere.
+std::uint64_t path_hash(std::string_view path);

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <functional>
 
 #include "platform/fault.h"
 #include "platform/files.h"
@@ -302,4 +303,4 @@ std::size_t name_limit(const std::string& directory) {
     return limit > 0 ? static_cast<std::size_t>(limit) : NAME_MAX;
 }
 
-std::string path_key(const std::string& path) { return path; }
+std::uint64_t path_hash(std::string_view path) { return std::hash<std::string_view>{}(path); }

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <functional>
 #include <random>
 
 #include "platform/fault.h"
@@ -322,11 +323,11 @@ std::size_t name_limit(const std::string& /*directory*/) { return NAME_LIMIT; }
 
 // NTFS and FAT compare names without regard to case; ASCII letters are
 // folded here, which is what names of one run differ by in practice.
-std::string path_key(const std::string& path) {
-    std::string key = path;
+std::uint64_t path_hash(std::string_view path) {
+    std::string key(path);
     for (char& c : key) {
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
         if (c == '/') c = '\\';
     }
-    return key;
+    return std::hash<std::string>{}(key);
 }

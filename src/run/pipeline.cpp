@@ -38,7 +38,8 @@ constexpr std::int64_t SMALL_TARGET = 512 * 1024;
 
 // One target from its preparation to its report.
 struct target_slot {
-    const target_node* target;
+    std::string path;
+    std::int64_t listed_size = -1;
     target_job job;
     bool preparing = false;     // handed to the workers, not yet done
     clock::time_point began{};  // when a thread took it
@@ -67,7 +68,7 @@ struct target_workers {
         slot->began = clock::now();
         lock.unlock();
         try {
-            prepare_target(slot->target->path, run_settings, slot->job);
+            prepare_target(slot->path, run_settings, slot->job);
         } catch (...) {  // out of memory: this target fails, in its turn
             slot->job.outcome = OUTCOME_INPUT_FAILED;
         }
@@ -97,7 +98,7 @@ struct target_workers {
         std::unique_lock lock(mutex);
         awaited = &slot;
         while (slot.preparing) {
-            const std::int64_t size = waiting.empty() ? -1 : waiting.front()->target->listed_size;
+            const std::int64_t size = waiting.empty() ? -1 : waiting.front()->listed_size;
             if (size >= 0 && size <= SMALL_TARGET) {
                 prepare_next(lock);
             } else if (progress == nullptr) {
@@ -107,7 +108,7 @@ struct target_workers {
                 const double seconds = std::chrono::duration<double>(clock::now() - slot.began).count();
                 if (seconds < 1.0) continue;
                 lock.unlock();
-                progress->show(slot.target->path, slot.job.copy.done, slot.job.body_size, seconds);
+                progress->show(slot.path, slot.job.copy.done, slot.job.body_size, seconds);
                 shown = true;
                 lock.lock();
             }
@@ -145,14 +146,14 @@ unsigned workers_for(std::size_t targets) {
     return cores < 2 ? 1 : std::min(cores, MOST_WORKERS);
 }
 
-bool process_targets(const target_node* targets, run_state& run, unsigned workers,
+bool process_targets(const target_list& targets, run_state& run, unsigned workers,
                      const target_report& report, const progress_display* progress) {
     if (workers < 2 && progress == nullptr) {
-        for (const target_node* target = targets; target != nullptr; target = target->next) {
+        for (std::size_t i = 0; i < targets.size(); ++i) {
+            const std::string path(targets.path(i));
             target_job job;
-            prepare_target(target->path, run, job);
-            if (!report(commit_target(target->path, job, run), target->path, job.output_path))
-                return false;
+            prepare_target(path, run, job);
+            if (!report(commit_target(path, job, run), path, job.output_path)) return false;
         }
         return true;
     }
@@ -169,18 +170,19 @@ bool process_targets(const target_node* targets, run_state& run, unsigned worker
         if (pool.threads.empty()) return process_targets(targets, run, 1, report);  // no progress
     }
     const std::size_t ahead = SLOTS_PER_WORKER * pool.threads.size();
-    const target_node* next = targets;
+    std::size_t next = 0;
     bool going_on = true;
-    while (going_on && (next != nullptr || !window.empty())) {
-        for (; next != nullptr && window.size() < ahead; next = next->next) {
+    while (going_on && (next < targets.size() || !window.empty())) {
+        for (; next < targets.size() && window.size() < ahead; ++next) {
             window.push_back(std::make_unique<target_slot>());
-            window.back()->target = next;
+            window.back()->path = targets.path(next);
+            window.back()->listed_size = targets.listed_size(next);
             pool.submit(*window.back());
         }
         target_slot& oldest = *window.front();
         pool.wait_for(oldest, progress);
-        const std::string& path = oldest.target->path;
-        going_on = report(commit_target(path, oldest.job, run), path, oldest.job.output_path);
+        going_on = report(commit_target(oldest.path, oldest.job, run), oldest.path,
+                          oldest.job.output_path);
         window.pop_front();
     }
     pool.stop();

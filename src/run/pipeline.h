@@ -32,7 +32,7 @@ struct progress_display {
 // no progress to show: all on this thread). When report ends the run at
 // target k, nothing of the targets after k is left behind: no output under
 // its name, no temporary, no deletion. false when the run was ended so.
-bool process_targets(const target_node* targets, run_state& run, unsigned workers,
+bool process_targets(const target_list& targets, run_state& run, unsigned workers,
                      const target_report& report, const progress_display* progress = nullptr);
 
 // The most workers a run may be given.

@@ -1,17 +1,36 @@
 // The rules between the targets of one run: no target writes over another
 // target of the run, processed or not, nor over an output the run has
 // already written (may_write, and output_taken just before the rename).
+//
+// Names are held as 64-bit hashes, not as text: a run of a million files
+// then holds a few bytes for each beyond the list of their paths. Two names
+// that differ yet hash alike (one pair in 2^64) would only make the rule
+// leave a target alone, with a message; never let one write over another.
 #pragma once
 
-#include <set>
+#include <cstddef>
+#include <cstdint>
 #include <string>
-#include <unordered_map>
-#include <unordered_set>
+#include <vector>
 
+#include "collect/targets.h"
 #include "platform/files.h"
 
-struct run_rules {
-    void add_target(const std::string& path);
+// A set of 64-bit hashes: open addressing, eight bytes an entry and room.
+class hash_set {
+public:
+    bool contains(std::uint64_t hash) const;
+    void insert(std::uint64_t hash);
+
+private:
+    std::vector<std::uint64_t> slots_;  // 0: free
+    std::size_t count_ = 0;
+};
+
+class run_rules {
+public:
+    // The targets of the run; the list outlives the rules.
+    explicit run_rules(const target_list& targets);
     // The one rule: may target write output? would_write only asks;
     // may_write also counts output as written from then on.
     bool would_write(const std::string& target, const std::string& output) const;
@@ -24,11 +43,10 @@ struct run_rules {
     void output_written(const file_identity& written);
 
 private:
-    bool allowed(const std::string& target_key, const std::string& output_key) const;
-
-    std::unordered_map<std::string, std::string> targets_;  // path key -> path
-    std::unordered_set<std::string> outputs_;     // path keys of outputs claimed
-    std::set<file_identity> written_;             // outputs put in place
-    std::set<file_identity> target_identities_;   // filled when first needed
+    const target_list& list_;
+    hash_set targets_;             // of the targets' names
+    hash_set outputs_;             // of the outputs' names claimed
+    hash_set written_;             // of the identities of outputs put in place
+    hash_set target_identities_;   // filled when first needed
     bool target_identities_known_ = false;
 };

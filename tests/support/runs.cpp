@@ -2,18 +2,27 @@
 
 #include "run/transform.h"
 
-void prepare_run(run_state& run, const std::string& passphrase, bool delete_input,
-                 const std::vector<std::string>& targets) {
+namespace {
+
+target_list list_of(const std::vector<std::string>& paths) {
+    target_list list;
+    for (const std::string& path : paths) push_target(&list, path);
+    return list;
+}
+
+}  // namespace
+
+test_run::test_run(const std::string& passphrase, bool delete_input,
+                   const std::vector<std::string>& paths)
+    : targets(list_of(paths)), run(targets) {
     derive_key_material(passphrase.c_str(), run.keys);
     run.delete_input = delete_input;
-    for (const std::string& target : targets) run.rules.add_target(target);
 }
 
 int transform_alone(std::string& path, const std::string& passphrase, bool delete_input) {
-    run_state run;
-    prepare_run(run, passphrase, delete_input, {path});
-    const int outcome = transform_file(path, run);
-    return run.deletions.finish() ? outcome : OUTCOME_DISK_WRITE;
+    test_run t(passphrase, delete_input, {path});
+    const int outcome = transform_file(path, t.run);
+    return t.run.deletions.finish() ? outcome : OUTCOME_DISK_WRITE;
 }
 
 copy_status run_container_operation(container_operation op, const std::string& source,

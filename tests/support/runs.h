@@ -8,9 +8,14 @@
 #include "container/block_ring.h"
 #include "run/run.h"
 
-// passphrase and "-d" in place, key material derived, targets known.
-void prepare_run(run_state& run, const std::string& passphrase, bool delete_input,
-                 const std::vector<std::string>& targets = {});
+// A run as the driver sets one up after the dialogue: its targets known, the
+// key material of passphrase derived, "-d" in place.
+struct test_run {
+    test_run(const std::string& passphrase, bool delete_input,
+             const std::vector<std::string>& paths = {});
+    target_list targets;
+    run_state run;
+};
 // transform_file on path as the one target of a run that is then finished;
 // OUTCOME_DISK_WRITE when the finishing sync failed.
 int transform_alone(std::string& path, const std::string& passphrase, bool delete_input);

@@ -60,11 +60,11 @@ std::string plain_of(std::string_view container, const std::string& passphrase) 
 std::vector<std::string> targets_in(const std::string& dir, const std::string& pattern) {
     const fs::path back = fs::current_path();
     fs::current_path(dir);
-    target_list list = nullptr;
+    target_list list;
     collect_targets(&list, pattern);
     std::vector<std::string> paths;
-    for (const target_node* node = list; node != nullptr; node = node->next) {
-        paths.push_back(node->path);
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        paths.emplace_back(list.path(i));
     }
     free_targets(&list);
     fs::current_path(back);
