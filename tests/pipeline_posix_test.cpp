@@ -93,8 +93,10 @@ TEST(Pipeline, AFatalEndStopsTheCopyInFlight) {
         ASSERT_TRUE(write_file(dir.at(order[2]), long_bytes));
         const child_run r = run_with(dir, workers, [] {
             fault_hook(fault_point::read, [] { std::this_thread::sleep_for(std::chrono::milliseconds(1)); });
-            // The first output goes in place once the long copy is under way.
-            fault_hook(fault_point::rename, [] {
+            // The first output is closed, and so reported, once the long copy
+            // is under way. (Not a hook at the rename: that runs under the
+            // hold, which the long copy needs for its temporary.)
+            fault_hook(fault_point::close, [] {
                 while (fault_calls(fault_point::read) < 20) std::this_thread::sleep_for(std::chrono::milliseconds(1));
             });
         });

@@ -151,6 +151,41 @@ TEST(Rc4, EveryShapeMatchesTextbookAtEveryLengthAndSplit) {
     }
 }
 
+// Two streams interleaved, each against its own oracle, in every pair shape:
+// each length 0..300 (both streams as long), in one call and in three, then a
+// further call; the states must be the oracles'.
+TEST(Rc4, EveryPairShapeMatchesTextbookOnBothStreams) {
+    std::mt19937 random(15);
+    const bytes keys[2] = {random_bytes(random, 32), random_bytes(random, 5)};
+    constexpr std::size_t LONGEST = 300, AFTER = 40;
+    const bytes plain = random_bytes(random, LONGEST + AFTER);
+    for (const rc4_pair_shape shape : RC4_PAIR_SHAPES) {
+        for (std::size_t length = 0; length <= LONGEST; ++length) {
+            const std::size_t first = length * 3 / 7;
+            const std::size_t cuts[] = {0, first, length, length + AFTER};
+            textbook_rc4 oracles[2] = {textbook_rc4(keys[0]), textbook_rc4(keys[1])};
+            bytes expected[2], data[2];
+            rc4_state states[2];
+            for (int s = 0; s < 2; ++s) {
+                expected[s] = data[s] = bytes(plain.begin(), plain.begin() + length + AFTER);
+                for (auto& byte : expected[s]) byte ^= oracles[s].next();
+                rc4_setup(keys[s].data(), keys[s].size(), states[s]);
+            }
+            SCOPED_TRACE(std::string(rc4_pair_shape_name(shape)) + ", length " + std::to_string(length));
+            for (std::size_t c = 0; c + 1 < std::size(cuts); ++c) {
+                rc4_apply_pair_shape(shape, data[0].data() + cuts[c], states[0],
+                                     data[1].data() + cuts[c], states[1], cuts[c + 1] - cuts[c]);
+            }
+            for (int s = 0; s < 2; ++s) {
+                ASSERT_EQ(data[s], expected[s]) << "stream " << s;
+                ASSERT_EQ(states[s].x, oracles[s].i);
+                ASSERT_EQ(states[s].y, oracles[s].j);
+                ASSERT_EQ(std::memcmp(states[s].perm, oracles[s].s, 256), 0);
+            }
+        }
+    }
+}
+
 TEST(Rc4, ShortLengthsAtEveryAlignment) {
     std::mt19937 random(17);
     const bytes key = random_bytes(random, 16);

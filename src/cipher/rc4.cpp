@@ -1,9 +1,12 @@
 #include "cipher/rc4.h"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <chrono>
 #include <cstring>
+#include <iterator>
+#include <mutex>
 #include <type_traits>
 
 #include "cipher/rc4_shapes.h"
@@ -95,107 +98,180 @@ indices run_loop(Entry* perm, indices at, std::uint8_t* data, std::size_t length
     return {x, y};
 }
 
-// A u8 shape runs on the state in place; a wider one on a widened copy, which
-// holds key material and is wiped when the call ends.
+// Two streams, each with its own permutation and indices; within a group the
+// steps of the two alternate, so that each chain's loads wait while the
+// other's run. The permutations never overlap (restrict).
 template <typename Entry, std::size_t Group>
-void apply_shape(std::uint8_t* data, std::size_t length, rc4_state& state) {
-    indices at{state.x, state.y};
-    if constexpr (sizeof(Entry) == 1) {
-        at = run_loop<Entry, Group>(state.perm, at, data, length);
-    } else {
-        alignas(64) Entry wide[256];
-        std::copy(state.perm, state.perm + 256, wide);
-        at = run_loop<Entry, Group>(wide, at, data, length);
-        std::transform(wide, wide + 256, state.perm,
-                       [](Entry v) { return static_cast<std::uint8_t>(v); });
-        wipe(wide, sizeof wide);
+void run_pair_loop(Entry* __restrict pa, indices& a, std::uint8_t* da, Entry* __restrict pb,
+                   indices& b, std::uint8_t* db, std::size_t length) {
+    using word = std::uint64_t;
+    constexpr std::size_t WORDS = Group / sizeof(word);
+    unsigned xa = a.x, xb = b.x;
+    std::size_t ya = a.y, yb = b.y;
+    for (; length >= Group; length -= Group, da += Group, db += Group) {
+        word sa[WORDS] = {}, sb[WORDS] = {};
+#pragma GCC unroll 16
+        for (std::size_t k = 0; k < Group; ++k) {
+            sa[k / 8] |= static_cast<word>(next_byte(pa, xa, ya) << lane<word>(k % 8));
+            sb[k / 8] |= static_cast<word>(next_byte(pb, xb, yb) << lane<word>(k % 8));
+        }
+        word text[WORDS];
+        std::memcpy(text, da, Group);
+        for (std::size_t w = 0; w < WORDS; ++w) text[w] ^= sa[w];
+        std::memcpy(da, text, Group);
+        std::memcpy(text, db, Group);
+        for (std::size_t w = 0; w < WORDS; ++w) text[w] ^= sb[w];
+        std::memcpy(db, text, Group);
     }
+    a = run_loop<Entry, 1>(pa, {xa, ya}, da, length);
+    b = run_loop<Entry, 1>(pb, {xb, yb}, db, length);
+}
+
+// The state's permutation in the layout of Entry: in place for bytes; for a
+// wider entry a copy, which holds key material and is wiped when it goes.
+template <typename Entry>
+struct entries {
+    alignas(64) Entry wide[sizeof(Entry) > 1 ? 256 : 1];
+    rc4_state& state;
+    explicit entries(rc4_state& s) : state(s) {
+        if constexpr (sizeof(Entry) > 1) std::copy(s.perm, s.perm + 256, wide);
+    }
+    ~entries() {
+        if constexpr (sizeof(Entry) > 1) {
+            std::transform(wide, wide + 256, state.perm,
+                           [](Entry v) { return static_cast<std::uint8_t>(v); });
+            wipe(wide, sizeof wide);
+        }
+    }
+    entries(const entries&) = delete;
+    entries& operator=(const entries&) = delete;
+    Entry* perm() {
+        if constexpr (sizeof(Entry) > 1) return wide;
+        else return state.perm;
+    }
+};
+
+void store(const indices& at, rc4_state& state) {
     state.x = static_cast<std::uint8_t>(at.x);
     state.y = static_cast<std::uint8_t>(at.y);
 }
 
-using clock_type = std::chrono::steady_clock;
-
-// The loop alone over sample, its state already in its own layout: the
-// conversion is left out as the long calls that use it repay it. The state
-// is a fixed one, not key material.
 template <typename Entry, std::size_t Group>
-clock_type::duration time_loop(const rc4_state& from, std::uint8_t* sample, std::size_t length) {
-    alignas(64) Entry perm[256];
-    std::copy(from.perm, from.perm + 256, perm);
-    const clock_type::time_point start = clock_type::now();
-    run_loop<Entry, Group>(perm, {from.x, from.y}, sample, length);
-    return clock_type::now() - start;
+void apply_shape(std::uint8_t* data, std::size_t length, rc4_state& state) {
+    indices at{state.x, state.y};
+    {
+        entries<Entry> perm(state);
+        at = run_loop<Entry, Group>(perm.perm(), at, data, length);
+    }
+    store(at, state);
 }
+
+template <typename Entry, std::size_t Group>
+void apply_pair_shape(std::uint8_t* a, rc4_state& a_state, std::uint8_t* b, rc4_state& b_state,
+                      std::size_t length) {
+    indices at_a{a_state.x, a_state.y}, at_b{b_state.x, b_state.y};
+    {
+        entries<Entry> perm_a(a_state), perm_b(b_state);
+        run_pair_loop<Entry, Group>(perm_a.perm(), at_a, a, perm_b.perm(), at_b, b, length);
+    }
+    store(at_a, a_state);
+    store(at_b, b_state);
+}
+
+using clock_type = std::chrono::steady_clock;
 
 struct shape_entry {
     const char* name;
-    bool widened;
     void (*apply)(std::uint8_t*, std::size_t, rc4_state&);
-    clock_type::duration (*time)(const rc4_state&, std::uint8_t*, std::size_t);
+};
+struct pair_shape_entry {
+    const char* name;
+    void (*apply)(std::uint8_t*, rc4_state&, std::uint8_t*, rc4_state&, std::size_t);
 };
 
-template <typename Entry, std::size_t Group>
-constexpr shape_entry entry(const char* name) {
-    return {name, sizeof(Entry) > 1, apply_shape<Entry, Group>, time_loop<Entry, Group>};
-}
-
-// In the order of enum rc4_shape.
+// In the order of enum rc4_shape and enum rc4_pair_shape.
 constexpr shape_entry SHAPES[] = {
-    entry<std::uint8_t, 1>("u8_x1"),   entry<std::uint8_t, 8>("u8_x8"),
-    entry<std::uint8_t, 16>("u8_x16"), entry<std::uint32_t, 1>("u32_x1"),
-    entry<std::uint32_t, 2>("u32_x2"), entry<std::uint32_t, 8>("u32_x8"),
+    {"u8_x1", apply_shape<std::uint8_t, 1>},     {"u8_x8", apply_shape<std::uint8_t, 8>},
+    {"u8_x16", apply_shape<std::uint8_t, 16>},   {"u32_x1", apply_shape<std::uint32_t, 1>},
+    {"u32_x2", apply_shape<std::uint32_t, 2>},   {"u32_x8", apply_shape<std::uint32_t, 8>},
 };
-constexpr std::size_t SHAPE_COUNT = std::size(SHAPES);
-static_assert(SHAPE_COUNT == std::size(RC4_SHAPES));
+constexpr pair_shape_entry PAIR_SHAPES[] = {
+    {"u8_x8", apply_pair_shape<std::uint8_t, 8>},
+    {"u8_x16", apply_pair_shape<std::uint8_t, 16>},
+    {"u32_x8", apply_pair_shape<std::uint32_t, 8>},
+};
+static_assert(std::size(SHAPES) == std::size(RC4_SHAPES));
+static_assert(std::size(PAIR_SHAPES) == std::size(RC4_PAIR_SHAPES));
 
-// Calls shorter than this keep to the state as it is: making, narrowing and
+// Until the shapes are timed, and on short calls: a byte-wide shape, which
+// needs no widened copy and was never far from the best on any CPU measured.
+constexpr std::size_t SHORT_SHAPE = static_cast<std::size_t>(rc4_shape::u8_x8);
+constexpr std::size_t SHORT_PAIR_SHAPE = static_cast<std::size_t>(rc4_pair_shape::u8_x8);
+
+// Calls shorter than this keep to the byte-wide shape: making, narrowing and
 // wiping a widened copy takes about 0.3 us, a few hundred bytes of keystream,
 // which a long call repays and a short one may not.
 constexpr std::size_t LONG_CALL = 4096;
 
-struct choice {
-    std::size_t long_calls;   // fastest of all
-    std::size_t short_calls;  // fastest that needs no widened copy
-};
+std::atomic<std::size_t> long_shape{SHORT_SHAPE};
+std::atomic<std::size_t> long_pair_shape{SHORT_PAIR_SHAPE};
+std::once_flag shapes_timed;
 
-// Each shape over the same 2 KiB five times, in turn, keeping its best time:
-// a pause of the thread only ever makes a pass slower. 60 KiB of keystream in
-// all: 80 us at 1 GB/s, and under 0.25 ms on the slowest host measured.
-choice time_shapes() {
-    constexpr std::size_t SAMPLE = 2048;
-    constexpr int ROUNDS = 5;
+template <typename Pass>
+clock_type::duration timed(Pass pass) {
+    const clock_type::time_point start = clock_type::now();
+    pass();
+    return clock_type::now() - start;
+}
+
+// Each shape over the same 64 KiB, three rounds with the shapes in turn, each
+// keeping its best time: long enough that a pause of the clock or a cold
+// cache weighs little, and a pause only ever makes a pass slower. Shapes that
+// differ by a tenth are told apart. About 2 MiB of keystream in all. The
+// state is a fixed one, not key material.
+void time_shapes() {
+    constexpr std::size_t SAMPLE = 64 * 1024;
+    constexpr int ROUNDS = 3;
     static constexpr std::uint8_t KEY[] = {'s', 'h', 'a', 'p', 'e', 's'};
     rc4_state start;
     rc4_setup(KEY, sizeof KEY, start);
-    alignas(64) std::uint8_t sample[SAMPLE] = {};
-    clock_type::duration best[SHAPE_COUNT];
-    std::fill(best, best + SHAPE_COUNT, clock_type::duration::max());
+    alignas(64) static std::uint8_t sample[SAMPLE];  // once per process
+    clock_type::duration best[std::size(SHAPES)], best_pair[std::size(PAIR_SHAPES)];
+    std::fill(std::begin(best), std::end(best), clock_type::duration::max());
+    std::fill(std::begin(best_pair), std::end(best_pair), clock_type::duration::max());
     for (int round = 0; round < ROUNDS; ++round) {
-        for (std::size_t s = 0; s < SHAPE_COUNT; ++s) {
-            best[s] = std::min(best[s], SHAPES[s].time(start, sample, SAMPLE));
+        for (std::size_t s = 0; s < std::size(SHAPES); ++s) {
+            rc4_state state = start;
+            best[s] = std::min(best[s], timed([&] { SHAPES[s].apply(sample, SAMPLE, state); }));
+        }
+        // Two streams of half the sample each: the same bytes of keystream.
+        for (std::size_t s = 0; s < std::size(PAIR_SHAPES); ++s) {
+            rc4_state a = start, b = start;
+            best_pair[s] = std::min(best_pair[s], timed([&] {
+                PAIR_SHAPES[s].apply(sample, a, sample + SAMPLE / 2, b, SAMPLE / 2);
+            }));
         }
     }
-    choice chosen{0, 0};
-    for (std::size_t s = 1; s < SHAPE_COUNT; ++s) {
-        if (best[s] < best[chosen.long_calls]) chosen.long_calls = s;
-        if (!SHAPES[s].widened && best[s] < best[chosen.short_calls]) chosen.short_calls = s;
-    }
-    return chosen;
-}
-
-// Timed on first use; the initialisation of a local static is thread-safe.
-const choice& chosen() {
-    static const choice once = time_shapes();
-    return once;
+    long_shape = static_cast<std::size_t>(std::min_element(std::begin(best), std::end(best)) - best);
+    long_pair_shape = static_cast<std::size_t>(
+        std::min_element(std::begin(best_pair), std::end(best_pair)) - best_pair);
 }
 
 }  // namespace
 
 void rc4_apply(std::uint8_t* data, std::size_t length, rc4_state& state) {
-    const choice& use = chosen();
-    SHAPES[length >= LONG_CALL ? use.long_calls : use.short_calls].apply(data, length, state);
+    SHAPES[length >= LONG_CALL ? long_shape.load(std::memory_order_relaxed) : SHORT_SHAPE].apply(
+        data, length, state);
 }
+
+void rc4_apply_pair(std::uint8_t* a, rc4_state& a_state, std::uint8_t* b, rc4_state& b_state,
+                    std::size_t length) {
+    const std::size_t shape =
+        length >= LONG_CALL ? long_pair_shape.load(std::memory_order_relaxed) : SHORT_PAIR_SHAPE;
+    PAIR_SHAPES[shape].apply(a, a_state, b, b_state, length);
+}
+
+void rc4_choose_shapes() { std::call_once(shapes_timed, time_shapes); }
 
 const char* rc4_shape_name(rc4_shape shape) {
     return SHAPES[static_cast<std::size_t>(shape)].name;
@@ -205,6 +281,21 @@ void rc4_apply_shape(rc4_shape shape, std::uint8_t* data, std::size_t length, rc
     SHAPES[static_cast<std::size_t>(shape)].apply(data, length, state);
 }
 
+const char* rc4_pair_shape_name(rc4_pair_shape shape) {
+    return PAIR_SHAPES[static_cast<std::size_t>(shape)].name;
+}
+
+void rc4_apply_pair_shape(rc4_pair_shape shape, std::uint8_t* a, rc4_state& a_state,
+                          std::uint8_t* b, rc4_state& b_state, std::size_t length) {
+    PAIR_SHAPES[static_cast<std::size_t>(shape)].apply(a, a_state, b, b_state, length);
+}
+
 rc4_shape rc4_chosen_shape() {
-    return static_cast<rc4_shape>(chosen().long_calls);
+    rc4_choose_shapes();
+    return static_cast<rc4_shape>(long_shape.load());
+}
+
+rc4_pair_shape rc4_chosen_pair_shape() {
+    rc4_choose_shapes();
+    return static_cast<rc4_pair_shape>(long_pair_shape.load());
 }

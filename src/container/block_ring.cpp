@@ -18,14 +18,6 @@ void count(copy_watch* watch, std::size_t bytes) {
 
 bool stopped(const copy_watch* watch) { return watch != nullptr && watch->stopped(); }
 
-// The blocks every copy on this thread goes through, allocated by the first:
-// a run over many small files then takes no fresh memory for each.
-std::uint8_t* copy_blocks() {
-    thread_local const std::unique_ptr<std::uint8_t[]> blocks(
-        new std::uint8_t[COPY_BLOCKS * COPY_BLOCK]);
-    return blocks.get();
-}
-
 // Reads until the block is full or the input ends: bytes read, or -1.
 std::ptrdiff_t fill_block(os_file& from, std::uint8_t* block, std::size_t size) {
     std::size_t filled = 0;
@@ -134,8 +126,8 @@ void run_input_output(block_ring& ring, os_file& from, os_file& to) {
 // from the page cache, so a second thread does the reads and writes while
 // this one runs the cipher: a large file then goes at nearly the cipher's
 // own speed. The blocks stay a few, so memory does not grow with the file.
-copy_status stream_rest(os_file& from, os_file& to, std::uint8_t* blocks, rc4_state& filter,
-                        copy_watch* watch) {
+copy_status stream_rest_of(os_file& from, os_file& to, std::uint8_t* blocks, rc4_state& filter,
+                           copy_watch* watch) {
     advise_sequential(from);  // only worth its call for a long read
     block_ring ring;
     ring.blocks = blocks;
@@ -168,25 +160,73 @@ copy_status stream_rest(os_file& from, os_file& to, std::uint8_t* blocks, rc4_st
 
 }  // namespace
 
-copy_status stream_body(os_file& from, os_file& to, std::string_view lead,
-                        std::span<const std::uint8_t> carried, rc4_state& filter,
-                        copy_watch* watch) {
-    // The first block is filled from the front: lead and carried bytes travel
-    // in the first write with the data. A body that fits in it is done here,
-    // on this thread; a longer one goes on in stream_rest.
-    std::uint8_t* const first = copy_blocks();
+std::uint8_t* copy_blocks(int set) {
+    thread_local std::unique_ptr<std::uint8_t[]> sets[2];
+    if (!sets[set]) sets[set].reset(new std::uint8_t[COPY_BLOCKS * COPY_BLOCK]);
+    return sets[set].get();
+}
+
+copy_status start_body(body_copy& copy, std::string_view lead,
+                       std::span<const std::uint8_t> carried, bool& more) {
+    // Lead and carried bytes travel in the first write with the data.
+    std::uint8_t* const first = copy.blocks;
     std::copy(lead.begin(), lead.end(), first);
     std::copy(carried.begin(), carried.end(), first + lead.size());
     const std::size_t body_start = lead.size();
     std::size_t used = body_start + carried.size();
-    const std::ptrdiff_t got = fill_block(from, first + used, COPY_BLOCK - used);
+    more = false;
+    const std::ptrdiff_t got = fill_block(copy.from, first + used, COPY_BLOCK - used);
     if (got < 0) return copy_status::read_failed;
     used += static_cast<std::size_t>(got);
-    rc4_apply(first + body_start, used - body_start, filter);
-    if (used == COPY_BLOCK) return stream_rest(from, to, first, filter, watch);
+    rc4_apply(first + body_start, used - body_start, copy.filter);
+    copy.ready = used;
+    if (used == COPY_BLOCK) {
+        more = true;
+        return copy_status::ok;
+    }
     // An empty body gives an empty file: the lead alone is never written.
-    if (used > body_start && !write_all(to, first, used)) return copy_status::write_failed;
-    count(watch, used - body_start);
+    if (used > body_start && !write_all(copy.to, first, used)) return copy_status::write_failed;
+    count(copy.watch, used - body_start);
     return copy_status::ok;
 }
 
+copy_status stream_rest(body_copy& copy) {
+    return stream_rest_of(copy.from, copy.to, copy.blocks, copy.filter, copy.watch);
+}
+
+void step_pair(body_copy& a, copy_status& a_status, bool& a_more, body_copy& b,
+               copy_status& b_status, bool& b_more) {
+    body_copy* const copies[2] = {&a, &b};
+    copy_status* const statuses[2] = {&a_status, &b_status};
+    bool* const going[2] = {&a_more, &b_more};
+    std::ptrdiff_t got[2] = {-1, -1};
+    for (int c = 0; c < 2; ++c) {
+        body_copy& copy = *copies[c];
+        if (stopped(copy.watch)) {
+            *statuses[c] = copy_status::cancelled;
+        } else if (!write_all(copy.to, copy.blocks, copy.ready)) {
+            *statuses[c] = copy_status::write_failed;
+        } else {
+            count(copy.watch, copy.ready);
+            got[c] = fill_block(copy.from, copy.blocks, COPY_BLOCK);
+            if (got[c] < 0) *statuses[c] = copy_status::read_failed;
+        }
+        if (got[c] < 0) *going[c] = false;
+    }
+    // Both streams side by side as far as both go, then the longer alone.
+    const std::size_t both = got[0] < 0 || got[1] < 0 ? 0 : static_cast<std::size_t>(std::min(got[0], got[1]));
+    if (both > 0) rc4_apply_pair(a.blocks, a.filter, b.blocks, b.filter, both);
+    for (int c = 0; c < 2; ++c) {
+        if (got[c] < 0) continue;
+        body_copy& copy = *copies[c];
+        copy.ready = static_cast<std::size_t>(got[c]);
+        rc4_apply(copy.blocks + both, copy.ready - both, copy.filter);
+        if (copy.ready == COPY_BLOCK) continue;
+        *going[c] = false;  // its input ended: the last block goes now
+        if (copy.ready > 0 && !write_all(copy.to, copy.blocks, copy.ready)) {
+            *statuses[c] = copy_status::write_failed;
+        } else {
+            count(copy.watch, copy.ready);
+        }
+    }
+}

@@ -29,10 +29,36 @@ struct copy_watch {
     bool stopped() const { return stop != nullptr && stop->load(std::memory_order_relaxed); }
 };
 
-// Writes lead unchanged, then carried (body bytes already read from from),
-// then the rest of from; every body byte passes through filter. When there is
-// no body byte at all, nothing is written, lead included. lead and carried
-// are at most a header each.
-copy_status stream_body(os_file& from, os_file& to, std::string_view lead,
-                        std::span<const std::uint8_t> carried, rc4_state& filter,
-                        copy_watch* watch = nullptr);
+// A body on its way from one open file to another through RC4. blocks is a
+// set of COPY_BLOCKS blocks (copy_blocks); the first holds `ready` bytes
+// filled and filtered, not yet written.
+struct body_copy {
+    os_file& from;
+    os_file& to;
+    rc4_state& filter;
+    copy_watch* watch = nullptr;
+    std::uint8_t* blocks = nullptr;
+    std::size_t ready = 0;
+};
+
+// The block sets of this thread, allocated on first use: a run over many
+// small files takes no fresh memory for each. Two, for two bodies at once.
+std::uint8_t* copy_blocks(int set);
+
+// Fills the first block with lead (unchanged), then carried (body bytes
+// already read from from), then from, and filters the body bytes. A body
+// that fits in one block is written whole, and more is false; a longer one
+// waits in the block for stream_rest or step_pair. When there is no body
+// byte at all, nothing is written, lead included. lead and carried are at
+// most a header each.
+copy_status start_body(body_copy& copy, std::string_view lead,
+                       std::span<const std::uint8_t> carried, bool& more);
+// The rest of a body that start_body left waiting, alone: a second thread
+// reads and writes while this one runs the cipher.
+copy_status stream_rest(body_copy& copy);
+// One block more of each of two bodies that wait in their blocks, their RC4
+// steps interleaved: writes each block in hand, then reads and filters the
+// next. A body whose input ended is written to its end, and its more turns
+// false; a failed one, too, with its status.
+void step_pair(body_copy& a, copy_status& a_status, bool& a_more, body_copy& b,
+               copy_status& b_status, bool& b_more);

@@ -43,6 +43,10 @@ bool under_another_key(const std::string& path, const char* header_text);
 // The copies work on open files. head is what was read of the source's first
 // bytes (read_header); the rest of the source follows its read position.
 enum class copy_kind { skip, prepend };
+// The first block of copy_with_header into copy (start_body): more tells
+// that the rest of the body waits for stream_rest or step_pair.
+copy_status start_with_header(body_copy& copy, const header_bytes& head, copy_kind kind,
+                              const char* header_text, bool& more);
 // Copies the source to destination, dropping its first HEADER_LENGTH bytes
 // (skip) or writing header_text first (prepend); every body byte passes
 // through filter.

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <tuple>
 
 #include "platform/environment.h"
 #include "platform/interrupt.h"
@@ -61,27 +62,113 @@ struct target_workers {
     std::atomic<bool> stopping{false};  // the run has ended: copies in flight stop
     std::vector<std::thread> threads;
 
-    // Takes the first waiting slot and prepares it; called with lock held.
-    void prepare_next(std::unique_lock<std::mutex>& lock) {
+    // Takes the first waiting slot; called with lock held.
+    target_slot* take() {
         target_slot* slot = waiting.front();
         waiting.pop_front();
         slot->began = clock::now();
-        lock.unlock();
-        try {
-            prepare_target(slot->path, run_settings, slot->job);
-        } catch (...) {  // out of memory: this target fails, in its turn
-            slot->job.outcome = OUTCOME_INPUT_FAILED;
-        }
-        lock.lock();
+        return slot;
+    }
+    // The slot is ready to commit; called with lock held.
+    void done(target_slot* slot) {
         slot->preparing = false;
         if (slot == awaited) work_done.notify_one();
     }
+    // Runs a step of slot's preparation; out of memory on the way fails the
+    // target, in its turn, and leaves it done.
+    template <typename Step>
+    bool guarded(target_slot& slot, Step step) {
+        try {
+            return step();
+        } catch (...) {
+            slot.job.body.reset();
+            slot.job.outcome = OUTCOME_INPUT_FAILED;
+            return false;
+        }
+    }
+    // Takes the first waiting slot and prepares it whole; called with lock
+    // held.
+    void prepare_next(std::unique_lock<std::mutex>& lock) {
+        target_slot* slot = take();
+        lock.unlock();
+        guarded(*slot, [&] {
+            prepare_target(slot->path, run_settings, slot->job);
+            return false;
+        });
+        lock.lock();
+        done(slot);
+    }
+    // A worker copies two bodies at once, their RC4 interleaved, each in a
+    // block set of its own: a target joins as soon as a place is free. A
+    // target whose body fits in its first block is done on the way; a body
+    // left alone, with nothing waiting to join it, goes on with the ring.
     void work() {
         std::unique_lock lock(mutex);
+        target_slot* copying[2] = {nullptr, nullptr};
         for (;;) {
-            work_ready.wait(lock, [&] { return closing || !waiting.empty(); });
-            if (waiting.empty()) return;
-            prepare_next(lock);
+            for (int set = 0; set < 2; ++set) {
+                while (copying[set] == nullptr && !waiting.empty()) {
+                    target_slot* slot = take();
+                    lock.unlock();
+                    const bool more = guarded(*slot, [&] {
+                        return begin_target(slot->path, run_settings, slot->job, set);
+                    });
+                    lock.lock();
+                    if (more) {
+                        copying[set] = slot;
+                    } else {
+                        done(slot);
+                    }
+                }
+            }
+            if (copying[0] != nullptr && copying[1] != nullptr) {
+                lock.unlock();
+                copy_two(*copying[0], *copying[1]);
+                lock.lock();
+            } else if (copying[0] != nullptr || copying[1] != nullptr) {
+                target_slot& alone = *(copying[0] != nullptr ? copying[0] : copying[1]);
+                lock.unlock();
+                guarded(alone, [&] {
+                    finish_target(alone.path, alone.job, stream_rest(*alone.job.body));
+                    return false;
+                });
+                lock.lock();
+            } else {
+                work_ready.wait(lock, [&] { return closing || !waiting.empty(); });
+                if (waiting.empty()) return;
+                continue;
+            }
+            for (target_slot*& slot : copying) {
+                if (slot != nullptr && !slot->job.body) {
+                    done(slot);
+                    slot = nullptr;
+                }
+            }
+        }
+    }
+    // Both bodies block by block until one ends (or both), which is then
+    // finished; the other waits in its block for a partner or the ring.
+    void copy_two(target_slot& a, target_slot& b) {
+        copy_status a_status = copy_status::ok, b_status = copy_status::ok;
+        bool a_more = true, b_more = true;
+        const bool stepped = guarded(a, [&] {
+            while (a_more && b_more) {
+                step_pair(*a.job.body, a_status, a_more, *b.job.body, b_status, b_more);
+            }
+            return true;
+        });
+        if (!stepped) {  // both were on their way: both fail
+            b.job.body.reset();
+            b.job.outcome = OUTCOME_INPUT_FAILED;
+            return;
+        }
+        for (auto [slot, more, status] :
+             {std::tuple{&a, a_more, a_status}, std::tuple{&b, b_more, b_status}}) {
+            if (more) continue;
+            guarded(*slot, [&] {
+                finish_target(slot->path, slot->job, status);
+                return false;
+            });
         }
     }
     void submit(target_slot& slot) {

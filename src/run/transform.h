@@ -7,8 +7,11 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
 
+#include "cipher/rc4.h"
+#include "cipher/wipe.h"
 #include "container/container.h"
 #include "run/outcome.h"
 #include "run/run.h"
@@ -36,6 +39,13 @@ struct target_job {
     // copy, which counts what is written and stops when the run ends early.
     std::atomic<std::int64_t> body_size{-1};
     copy_watch copy;
+    // While the body is on its way: the input, the cipher, the copy.
+    os_file input;
+    struct wiped_rc4_state {
+        rc4_state state;
+        ~wiped_rc4_state() { wipe(&state, sizeof state); }
+    } cipher;
+    std::optional<body_copy> body;
 };
 
 // Opens the target (bypassed when it cannot be read or is empty), reads its
@@ -45,6 +55,13 @@ struct target_job {
 // Reads only run.keys and run.delete_input, which stay as they are while
 // targets are processed.
 void prepare_target(const std::string& path, const run_state& run, target_job& job);
+// prepare_target in three parts, for a thread that copies two bodies at
+// once. begin_target goes as far as the first block of the body (in the
+// thread's block set); true when the rest waits in job.body, to be copied
+// by stream_rest or step_pair, after which finish_target closes the target
+// with how the copy went. Otherwise the target is done.
+bool begin_target(const std::string& path, const run_state& run, target_job& job, int set);
+void finish_target(const std::string& path, target_job& job, copy_status copied);
 // The run's rule on the output, then the output put in place and the input
 // handed to its fate. Returns the target's outcome.
 int commit_target(const std::string& path, target_job& job, run_state& run);
