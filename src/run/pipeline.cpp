@@ -10,7 +10,6 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
-#include <tuple>
 
 #include "platform/environment.h"
 #include "platform/interrupt.h"
@@ -162,14 +161,15 @@ struct target_workers {
             b.job.outcome = OUTCOME_INPUT_FAILED;
             return;
         }
-        for (auto [slot, more, status] :
-             {std::tuple{&a, a_more, a_status}, std::tuple{&b, b_more, b_status}}) {
-            if (more) continue;
-            guarded(*slot, [&] {
-                finish_target(slot->path, slot->job, status);
+        const auto finish_if_ended = [this](target_slot& slot, bool more, copy_status status) {
+            if (more) return;
+            guarded(slot, [&] {
+                finish_target(slot.path, slot.job, status);
                 return false;
             });
-        }
+        };
+        finish_if_ended(a, a_more, a_status);
+        finish_if_ended(b, b_more, b_status);
     }
     void submit(target_slot& slot) {
         const std::lock_guard lock(mutex);
