@@ -4,13 +4,16 @@
 // speed with the host's load from one second to the next; slices of 20 ms
 // taken in turn meet the same speed, so the ratio holds still where two
 // separate one-second runs do not. Each loop shape of the kernel is timed
-// the same way, so that the shape rc4_apply chose can be judged.
+// the same way, so that the shape rc4_apply chose can be judged, and each
+// shape of two interleaved streams (rc4_apply_pair) against OpenSSL's one.
 //
 // Usage: rc4_vs_openssl [rounds]   prints
 //   cpu <model name> (family <f>, model <m>)
 //   chosen <shape rc4_apply uses on long calls>
+//   chosen_pair <shape rc4_apply_pair uses on long calls>
 //   <bytes> tovik=<bytes/s> openssl=<bytes/s> ratio=<tovik/openssl>   per block size
 //   shape <name> <bytes> rate=<bytes/s> ratio=<shape/openssl>         per shape
+//   pair <name> <bytes> rate=<bytes/s, both streams> ratio=<pair/openssl>  per pair shape
 // (rates and ratios are medians over the rounds, default 51).
 #include <openssl/evp.h>
 #include <openssl/provider.h>
@@ -53,15 +56,20 @@ double median(std::vector<double> values) {
     return values[values.size() / 2];
 }
 
+// A contender: one pass, and the bytes it enciphers.
+struct contender {
+    std::function<void()> pass;
+    std::size_t bytes;
+};
+
 // The contenders take turns, in reverse order every other round; returns
 // each one's rates, round by round.
-std::vector<std::vector<double>> alternate(int rounds, std::size_t size,
-                                           const std::vector<std::function<void()>>& passes) {
+std::vector<std::vector<double>> alternate(int rounds, const std::vector<contender>& passes) {
     std::vector<std::vector<double>> rates(passes.size());
     for (int round = 0; round < rounds; ++round) {
         for (std::size_t k = 0; k < passes.size(); ++k) {
             const std::size_t which = round % 2 == 0 ? k : passes.size() - 1 - k;
-            rates[which].push_back(rate(size, passes[which]));
+            rates[which].push_back(rate(passes[which].bytes, passes[which].pass));
         }
     }
     return rates;
@@ -107,6 +115,7 @@ int main(int argc, char** argv) {
     rc4_setup(key, sizeof key, state);
     std::printf("cpu %s\n", cpu_model().c_str());
     std::printf("chosen %s\n", rc4_shape_name(rc4_chosen_shape()));
+    std::printf("chosen_pair %s\n", rc4_pair_shape_name(rc4_chosen_pair_shape()));
 
     std::vector<unsigned char> block;
     const auto theirs = [&] {
@@ -118,24 +127,42 @@ int main(int argc, char** argv) {
                                    std::size_t{1} << 20}) {
         block.assign(size, 0x5a);
         const auto ours = [&] { rc4_apply(block.data(), size, state); };
-        const auto rates = alternate(rounds, size, {ours, theirs});
+        const auto rates = alternate(rounds, {{ours, size}, {theirs, size}});
         std::printf("%zu tovik=%.0f openssl=%.0f ratio=%.3f\n", size, median(rates[0]),
                     median(rates[1]), median_ratio(rates[0], rates[1]));
         std::fflush(stdout);
     }
 
-    // Every shape at the program's block size, OpenSSL last in the list.
+    // Every shape at the program's block size, then every pair shape over two
+    // such blocks, OpenSSL last in the list.
     const std::size_t size = std::size_t{128} << 10;
     block.assign(size, 0x5a);
-    std::vector<std::function<void()>> passes;
+    std::vector<unsigned char> second(size, 0xa5);
+    rc4_state other;
+    rc4_setup(key, sizeof key - 1, other);
+    std::vector<contender> passes;
     for (const rc4_shape shape : RC4_SHAPES) {
-        passes.push_back([&, shape] { rc4_apply_shape(shape, block.data(), size, state); });
+        passes.push_back({[&, shape] { rc4_apply_shape(shape, block.data(), size, state); }, size});
     }
-    passes.push_back(theirs);
-    const auto rates = alternate(rounds, size, passes);
-    for (std::size_t k = 0; k < std::size(RC4_SHAPES); ++k) {
-        std::printf("shape %s %zu rate=%.0f ratio=%.3f\n", rc4_shape_name(RC4_SHAPES[k]), size,
+    for (const rc4_pair_shape shape : RC4_PAIR_SHAPES) {
+        passes.push_back({[&, shape] {
+                              rc4_apply_pair_shape(shape, block.data(), state, second.data(), other,
+                                                   size);
+                          },
+                          2 * size});
+    }
+    passes.push_back({theirs, size});
+    const auto rates = alternate(rounds, passes);
+    std::size_t k = 0;
+    for (const rc4_shape shape : RC4_SHAPES) {
+        std::printf("shape %s %zu rate=%.0f ratio=%.3f\n", rc4_shape_name(shape), size,
                     median(rates[k]), median_ratio(rates[k], rates.back()));
+        ++k;
+    }
+    for (const rc4_pair_shape shape : RC4_PAIR_SHAPES) {
+        std::printf("pair %s %zu rate=%.0f ratio=%.3f\n", rc4_pair_shape_name(shape), size,
+                    median(rates[k]), median_ratio(rates[k], rates.back()));
+        ++k;
     }
     EVP_CIPHER_CTX_free(context);
     EVP_CIPHER_free(cipher);

@@ -61,10 +61,10 @@ inline bool same_version(const file_state& a, const file_state& b) {
 }
 
 // Opens an existing regular file for reading, without blocking on special
-// files (they fail).
-bool open_for_reading(const std::string& path, os_file& file);
+// files (they fail); its state, when asked for, as read_state gives it.
+bool open_for_reading(const std::string& path, os_file& file, file_state* state = nullptr);
 // Opens an existing regular file for reading and writing ("can be updated").
-bool open_for_update(const std::string& path, os_file& file);
+bool open_for_update(const std::string& path, os_file& file, file_state* state = nullptr);
 // Creates a new file with a unique name in the directory of final_path, only
 // readable and writable by its owner; temp_path receives its name, of the
 // shape temp_name_pattern gives (platform/temp_file.h).

@@ -26,26 +26,6 @@ int descriptor(const os_file& file) {
     return static_cast<int>(file.native);
 }
 
-// O_NONBLOCK keeps the open itself from waiting on a FIFO or device; it does
-// nothing for the regular files that are kept.
-bool open_regular(const std::string& path, int access, os_file& file) {
-    if (fault_injected(fault_point::open)) return false;
-    int fd;
-    do {
-        fd = ::open(path.c_str(), access | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return false;
-    struct stat status;
-    const bool regular = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
-    if (!regular) {
-        ::close(fd);
-        errno = EINVAL;
-        return false;
-    }
-    file = os_file(fd);
-    return true;
-}
-
 file_identity identity_of(const struct stat& status) {
     return {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
 }
@@ -71,18 +51,39 @@ file_state state_of(const struct stat& status) {
     return state;
 }
 
+// O_NONBLOCK keeps the open itself from waiting on a FIFO or device; it does
+// nothing for the regular files that are kept.
+bool open_regular(const std::string& path, int access, os_file& file, file_state* state) {
+    if (fault_injected(fault_point::open)) return false;
+    int fd;
+    do {
+        fd = ::open(path.c_str(), access | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return false;
+    struct stat status;
+    const bool regular = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
+    if (!regular) {
+        ::close(fd);
+        errno = EINVAL;
+        return false;
+    }
+    if (state != nullptr) *state = state_of(status);
+    file = os_file(fd);
+    return true;
+}
+
 }  // namespace
 
 os_file::~os_file() {
     if (native != -1) ::close(descriptor(*this));
 }
 
-bool open_for_reading(const std::string& path, os_file& file) {
-    return open_regular(path, O_RDONLY, file);
+bool open_for_reading(const std::string& path, os_file& file, file_state* state) {
+    return open_regular(path, O_RDONLY, file, state);
 }
 
-bool open_for_update(const std::string& path, os_file& file) {
-    return open_regular(path, O_RDWR, file);
+bool open_for_update(const std::string& path, os_file& file, file_state* state) {
+    return open_regular(path, O_RDWR, file, state);
 }
 
 bool create_temp_beside(const std::string& final_path, os_file& file, std::string& temp_path) {

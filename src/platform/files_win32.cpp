@@ -67,12 +67,17 @@ bool state_behind(const std::string& path, file_state& state) {
 
 // Opening a directory fails without FILE_FLAG_BACKUP_SEMANTICS; devices such
 // as "CON" or "NUL" open without waiting and are refused by their type.
-bool open_regular(const std::string& path, DWORD access, DWORD flags, os_file& file) {
+bool open_regular(const std::string& path, DWORD access, DWORD flags, os_file& file,
+                  file_state* state) {
     if (fault_injected(fault_point::open)) return false;
     HANDLE handle =
         CreateFileA(path.c_str(), access, SHARE_ALL, nullptr, OPEN_EXISTING, flags, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return false;
     if (GetFileType(handle) != FILE_TYPE_DISK) {
+        CloseHandle(handle);
+        return false;
+    }
+    if (state != nullptr && !read_information(handle, *state)) {
         CloseHandle(handle);
         return false;
     }
@@ -111,13 +116,13 @@ os_file::~os_file() {
     if (native != -1) CloseHandle(handle_of(*this));
 }
 
-bool open_for_reading(const std::string& path, os_file& file) {
-    return open_regular(path, GENERIC_READ, FILE_FLAG_SEQUENTIAL_SCAN, file);
+bool open_for_reading(const std::string& path, os_file& file, file_state* state) {
+    return open_regular(path, GENERIC_READ, FILE_FLAG_SEQUENTIAL_SCAN, file, state);
 }
 
-bool open_for_update(const std::string& path, os_file& file) {
+bool open_for_update(const std::string& path, os_file& file, file_state* state) {
     // Fails for a file with the read-only attribute.
-    return open_regular(path, GENERIC_READ | GENERIC_WRITE, 0, file);
+    return open_regular(path, GENERIC_READ | GENERIC_WRITE, 0, file, state);
 }
 
 bool create_temp_beside(const std::string& final_path, os_file& file, std::string& temp_path) {

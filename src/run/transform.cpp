@@ -41,14 +41,13 @@ bool begin_target(const std::string& path, const run_state& run, target_job& job
     // and the copy. A file that cannot be opened for update is taken as plain
     // and only read; one that cannot be read at all, or is empty, is bypassed.
     header_bytes head;
-    const bool updatable = open_for_update(path, job.input);
-    if (!updatable && !open_for_reading(path, job.input)) {
+    const bool updatable = open_for_update(path, job.input, &job.read);
+    if (!updatable && !open_for_reading(path, job.input, &job.read)) {
         job.outcome = OUTCOME_EMPTY_FILE;
         return false;
     }
     // The name's own identity matters only for its deletion.
-    if (!read_state(job.input, job.read) || (run.delete_input && !name_identity(path, job.name)) ||
-        !read_header(job.input, head)) {
+    if ((run.delete_input && !name_identity(path, job.name)) || !read_header(job.input, head)) {
         job.outcome = OUTCOME_INPUT_FAILED;
         return false;
     }
