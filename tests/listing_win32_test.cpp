@@ -25,7 +25,7 @@ path_set collect(const std::string& pattern, int* result = nullptr) {
     if (result != nullptr) *result = started;
     path_set paths;
     for (std::size_t i = 0; i < list.size(); ++i)
-        paths.insert(list.path(i));
+        paths.emplace(list.path(i));
     free_targets(&list);
     return paths;
 }

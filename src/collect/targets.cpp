@@ -27,7 +27,7 @@ bool too_long(const std::string& path, std::size_t more) {
 // A name that cannot take ".tvk" on its file system (a temporary's name falls
 // back to the mark alone). A container, decrypted to a shorter name, can.
 bool name_too_long(const std::string& path, const std::string& name, std::size_t limit) {
-    return name.size() + CONTAINER_SUFFIX.size() > limit &&
+    return name_length(name) + name_length(CONTAINER_SUFFIX) > limit &&
            probe_container(path, CONTAINER_MAGIC) != 1;
 }
 
@@ -120,8 +120,12 @@ int collect_targets(target_list* list, const std::string& pattern) {
     w.list = list;
     const std::string trimmed = trim_trailing_separators(pattern);
     const std::string prefix = pattern_prefix(trimmed);
+    // The pattern's own directory counts as walked when the pattern takes
+    // every entry of it.
+    const std::string names = trimmed.substr(prefix.size());
     file_identity here;
-    if (name_identity(prefix.empty() ? "." : prefix, here)) w.directories.insert(here);
+    if ((names == "*" || names == "*.*") && name_identity(prefix.empty() ? "." : prefix, here))
+        w.directories.insert(here);
     const listed result = collect_level(w, trimmed, true);
     if (result == listed::not_at_all) return -1;
     if (result == listed::partly) {

@@ -1,7 +1,8 @@
 // The copy loop under every container operation: the bytes of an open file,
-// through RC4, into another, in large blocks. A long body is read and written
-// by a second thread while this one runs the cipher over a small ring of
-// blocks, so memory does not grow with the file.
+// through RC4, into another, in large blocks. A long body alone is read and
+// written by a second thread while this one runs the cipher over a small
+// ring of blocks; two long bodies share one thread, their RC4 interleaved.
+// Memory does not grow with the file.
 #pragma once
 
 #include <atomic>

@@ -61,7 +61,8 @@ inline bool same_version(const file_state& a, const file_state& b) {
 }
 
 // Opens an existing regular file for reading, without blocking on special
-// files (they fail); its state, when asked for, as read_state gives it.
+// files (they fail); its state, when asked for, as read_state gives it (size
+// -1 when it cannot be read).
 bool open_for_reading(const std::string& path, os_file& file, file_state* state = nullptr);
 // Opens an existing regular file for reading and writing ("can be updated").
 bool open_for_update(const std::string& path, os_file& file, file_state* state = nullptr);
@@ -129,8 +130,12 @@ std::int64_t file_size(const std::string& path);
 bool full_path(const std::string& path, std::string& result);
 // The longest path the file calls take, in bytes.
 std::size_t path_limit();
-// The longest name (one part of a path) the file system of directory takes.
+// The longest name (one part of a path) the file system of directory takes,
+// in the units of name_length.
 std::size_t name_limit(const std::string& directory);
+// The length of a name as its file system counts it: bytes on POSIX, UTF-16
+// units on Windows (a character of a double-byte code page is one).
+std::size_t name_length(std::string_view name);
 // A 64-bit hash of the path, the same for two names of one file where the
 // file system ignores letter case (Windows): of the path's bytes elsewhere.
 std::uint64_t path_hash(std::string_view path);

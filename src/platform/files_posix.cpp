@@ -299,6 +299,8 @@ bool full_path(const std::string& path, std::string& result) {
 
 std::size_t path_limit() { return PATH_MAX - 1; }
 
+std::size_t name_length(std::string_view name) { return name.size(); }
+
 std::size_t name_limit(const std::string& directory) {
     const long limit = ::pathconf(directory.empty() ? "." : directory.c_str(), _PC_NAME_MAX);
     return limit > 0 ? static_cast<std::size_t>(limit) : NAME_MAX;

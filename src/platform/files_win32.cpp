@@ -77,10 +77,8 @@ bool open_regular(const std::string& path, DWORD access, DWORD flags, os_file& f
         CloseHandle(handle);
         return false;
     }
-    if (state != nullptr && !read_information(handle, *state)) {
-        CloseHandle(handle);
-        return false;
-    }
+    // A state that cannot be read is left unknown (size -1) for the caller.
+    if (state != nullptr && !read_information(handle, *state)) *state = file_state{};
     file = os_file(reinterpret_cast<std::intptr_t>(handle));
     return true;
 }
@@ -325,6 +323,12 @@ bool full_path(const std::string& path, std::string& result) {
 std::size_t path_limit() { return MAX_PATH - 1; }
 
 std::size_t name_limit(const std::string& /*directory*/) { return NAME_LIMIT; }
+
+std::size_t name_length(std::string_view name) {
+    const int units = MultiByteToWideChar(CP_ACP, 0, name.data(), static_cast<int>(name.size()),
+                                          nullptr, 0);
+    return units > 0 ? static_cast<std::size_t>(units) : name.size();
+}
 
 // NTFS and FAT compare names without regard to case; ASCII letters are
 // folded here, which is what names of one run differ by in practice.

@@ -53,15 +53,17 @@ void on_stop_signal(int sig) {
     errno = saved_errno;
 }
 
-// The thread that owns the end: it waits for an ending signal, ends the run
-// under the hold (workers finish the step they are in, then nothing more is
-// created), and lets the signal end the process.
+// The thread that owns the end: it waits for an ending signal, takes the
+// hold for good (a thread creating or renaming a temporary finishes that
+// step first; any that tries again waits), removes the temporaries, and
+// lets the signal end the process. Copies may run on into temporaries
+// already removed until the process is gone.
 void answer_ending_signals() {
     for (;;) {
         int sig = 0;
         if (sigwait(&answered, &sig) != 0) continue;
         end_the_run([](const char* path) { unlink(path); });
-        restore_terminal_mode();
+        restore_terminal_for_good();
         erase_status_line();
         raise_default(sig);
     }
@@ -91,8 +93,11 @@ void install_interrupt_cleanup() {
 }
 
 std::thread quiet_thread(std::function<void()> body) {
+    // Every signal but those a fault raises in the thread itself: blocked,
+    // they would end the process without their handlers (a sanitizer's).
     sigset_t all, before;
     sigfillset(&all);
+    for (int fault : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGABRT}) sigdelset(&all, fault);
     pthread_sigmask(SIG_BLOCK, &all, &before);
     struct restore_mask {
         sigset_t& mask;

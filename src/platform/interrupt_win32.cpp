@@ -13,7 +13,7 @@ BOOL WINAPI on_console_event(DWORD /*event*/) {
     // A temporary still open for writing has delete sharing: the delete takes
     // effect when the ending process closes it.
     end_the_run([](const char* path) { DeleteFileA(path); });
-    restore_terminal_mode();
+    restore_terminal_for_good();
     erase_status_line();
     return FALSE;  // not handled: the default handler ends the process
 }

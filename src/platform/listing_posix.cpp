@@ -75,14 +75,17 @@ bool examine(int dir_fd, const char* at, unsigned char type, directory_entry& en
 }
 
 // Adds the entries of directory whose names match name_pattern, in the order
-// the system gives them. A failing read ends the directory early; an entry
-// that vanished meanwhile is left out, one that cannot be examined too, and
+// the system gives them. An entry that vanished meanwhile is left out; one
+// that cannot be examined too, and a failing read ends the directory early:
 // the listing is then not complete.
 void read_matching(const std::string& directory, const std::string& name_pattern,
                    listing& open) {
     std::unique_ptr<DIR, directory_closer> dir(opendir(directory.c_str()));
     if (!dir) return;
-    while (const dirent* found = readdir(dir.get())) {
+    for (;;) {
+        errno = 0;
+        const dirent* found = readdir(dir.get());
+        if (found == nullptr) break;
         if (!wildcard_match(name_pattern, found->d_name)) continue;
         directory_entry entry{found->d_name};
         if (examine(dirfd(dir.get()), found->d_name, found->d_type, entry)) {
@@ -91,6 +94,7 @@ void read_matching(const std::string& directory, const std::string& name_pattern
             open.complete = false;
         }
     }
+    if (errno != 0) open.complete = false;  // the read failed before the end
 }
 
 }  // namespace

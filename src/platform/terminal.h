@@ -14,5 +14,9 @@ int read_terminal_key(unsigned char out[2]);
 void setup_standard_output();
 
 // Restores the terminal mode saved by a read in progress; safe to call from a
-// signal handler. Does nothing when no read is in progress.
+// signal handler on the reading thread (a stop). Does nothing when no read is
+// in progress.
 void restore_terminal_mode();
+// The same from another thread, for the end of the process: the reading
+// thread changes the mode no more afterwards (it waits if it tries).
+void restore_terminal_for_good();

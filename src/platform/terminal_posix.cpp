@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 #include "cipher/wipe.h"
 #include "platform/terminal_keys.h"
@@ -32,11 +33,19 @@ std::size_t queued = 0;
 // lone Esc feels slow, shorter and a sequence over a slow link splits.
 constexpr int SEQUENCE_WAIT_MS = 40;
 
-// The mode to put back, shared with the stop handler and the thread that
-// ends the run: lock-free atomics, safe in a handler and between threads.
+// The mode to put back, shared with the stop handler (on this thread) and
+// the thread that ends the run. Every change of the mode by a read happens
+// under switching, which the end takes for good: once it has put the mode
+// back, no read makes the terminal raw again.
 termios saved_mode;
 std::atomic<bool> read_in_progress{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
+std::mutex switching;
+
+bool set_mode(const termios& mode) {
+    const std::lock_guard lock(switching);
+    return tcsetattr(tty_fd, TCSANOW, &mode) == 0;
+}
 
 bool open_terminal() {
     if (tty_state == handle_state::not_opened) {
@@ -85,7 +94,7 @@ int wait_for_input(int timeout_ms, const termios& raw) {
         if (ready >= 0) return ready > 0 ? 1 : 0;
         if (errno != EINTR) return -1;
         // A handler ran; after a stop and continue the terminal is in its own mode.
-        if (tcsetattr(tty_fd, TCSANOW, &raw) != 0) return -1;
+        if (!set_mode(raw)) return -1;
     }
 }
 
@@ -100,7 +109,7 @@ int read_key_in_raw_mode(unsigned char out[2], const termios& raw) {
         }
         const ssize_t got = read(tty_fd, queue + queued, QUEUE_SIZE - queued);
         if (got < 0 && errno == EINTR) {
-            if (tcsetattr(tty_fd, TCSANOW, &raw) != 0) return -1;
+            if (!set_mode(raw)) return -1;
             continue;
         }
         if (got <= 0) return -1;  // hang-up or a read error
@@ -114,15 +123,19 @@ int read_key_in_raw_mode(unsigned char out[2], const termios& raw) {
 int read_terminal_key(unsigned char out[2]) {
     if (const int length = take_queued_key(out, false)) return length;
     if (!open_terminal()) return -1;
-    termios mode;
-    if (tcgetattr(tty_fd, &mode) != 0) return -1;
-    saved_mode = mode;
-    read_in_progress = true;  // after the mode is saved
-    termios raw = mode;
-    make_raw(raw);
-    int result = -1;
-    if (tcsetattr(tty_fd, TCSANOW, &raw) == 0) result = read_key_in_raw_mode(out, raw);
+    termios raw;
+    bool is_raw = false;
+    {
+        const std::lock_guard lock(switching);
+        if (tcgetattr(tty_fd, &saved_mode) != 0) return -1;
+        read_in_progress = true;  // after the mode is saved
+        raw = saved_mode;
+        make_raw(raw);
+        is_raw = tcsetattr(tty_fd, TCSANOW, &raw) == 0;
+    }
+    const int result = is_raw ? read_key_in_raw_mode(out, raw) : -1;
     // Unconditionally: a failed tcsetattr may still have applied part of the change.
+    const std::lock_guard lock(switching);
     tcsetattr(tty_fd, TCSANOW, &saved_mode);
     read_in_progress = false;
     return result;
@@ -133,6 +146,11 @@ void restore_terminal_mode() {
     const int saved_errno = errno;
     tcsetattr(tty_fd, TCSANOW, &saved_mode);
     errno = saved_errno;
+}
+
+void restore_terminal_for_good() {
+    switching.lock();  // never released: the process is ending
+    restore_terminal_mode();
 }
 
 void setup_standard_output() {

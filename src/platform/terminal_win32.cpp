@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <mutex>
 
 #include "platform/key_tables.h"
 #include "platform/terminal.h"
@@ -17,8 +18,10 @@ console_state state = console_state::not_opened;
 HANDLE console_input = INVALID_HANDLE_VALUE;
 DWORD saved_mode = 0;
 // Set while a read runs with the mode at 0: the console control handler,
-// which runs on a thread of its own, then puts saved_mode back.
+// which runs on a thread of its own, then puts saved_mode back. Every change
+// of the mode happens under switching, which the handler takes for good.
 std::atomic<bool> mode_changed{false};
+std::mutex switching;
 
 bool open_console() {
     if (state == console_state::not_opened) {
@@ -58,12 +61,15 @@ int read_key_record(unsigned char out[2]) {
 
 int read_terminal_key(unsigned char out[2]) {
     if (!open_console()) return -1;
-    DWORD mode = 0;
-    if (!GetConsoleMode(console_input, &mode)) return -1;
-    saved_mode = mode;
-    mode_changed = true;
-    int result = -1;
-    if (SetConsoleMode(console_input, 0)) result = read_key_record(out);
+    bool raw = false;
+    {
+        const std::lock_guard lock(switching);
+        if (!GetConsoleMode(console_input, &saved_mode)) return -1;
+        mode_changed = true;
+        raw = SetConsoleMode(console_input, 0) != 0;
+    }
+    const int result = raw ? read_key_record(out) : -1;
+    const std::lock_guard lock(switching);
     SetConsoleMode(console_input, saved_mode);
     mode_changed = false;
     return result;
@@ -80,4 +86,9 @@ void setup_standard_output() {
 
 void restore_terminal_mode() {
     if (mode_changed.exchange(false)) SetConsoleMode(console_input, saved_mode);
+}
+
+void restore_terminal_for_good() {
+    switching.lock();  // never released: the process is ending
+    restore_terminal_mode();
 }

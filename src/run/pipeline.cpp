@@ -74,26 +74,34 @@ struct target_workers {
         if (slot == awaited) work_done.notify_one();
     }
     // Runs a step of slot's preparation; out of memory on the way fails the
-    // target, in its turn, and leaves it done.
+    // target, in its turn: true when the step went through.
     template <typename Step>
     bool guarded(target_slot& slot, Step step) {
         try {
-            return step();
+            step();
+            return true;
         } catch (...) {
             slot.job.body.reset();
             slot.job.outcome = OUTCOME_INPUT_FAILED;
             return false;
         }
     }
+    // The first part of slot's preparation, in block set `set`: true when
+    // its body waits to be copied.
+    bool begin(target_slot& slot, int set) {
+        bool more = false;
+        guarded(slot, [&] { more = begin_target(slot.path, run_settings, slot.job, set); });
+        return more;
+    }
+    void finish(target_slot& slot, copy_status copied) {
+        guarded(slot, [&] { finish_target(slot.path, slot.job, copied); });
+    }
     // Takes the first waiting slot and prepares it whole; called with lock
     // held.
     void prepare_next(std::unique_lock<std::mutex>& lock) {
         target_slot* slot = take();
         lock.unlock();
-        guarded(*slot, [&] {
-            prepare_target(slot->path, run_settings, slot->job);
-            return false;
-        });
+        guarded(*slot, [&] { prepare_target(slot->path, run_settings, slot->job); });
         lock.lock();
         done(slot);
     }
@@ -109,9 +117,7 @@ struct target_workers {
                 while (copying[set] == nullptr && !waiting.empty()) {
                     target_slot* slot = take();
                     lock.unlock();
-                    const bool more = guarded(*slot, [&] {
-                        return begin_target(slot->path, run_settings, slot->job, set);
-                    });
+                    const bool more = begin(*slot, set);
                     lock.lock();
                     if (more) {
                         copying[set] = slot;
@@ -127,10 +133,10 @@ struct target_workers {
             } else if (copying[0] != nullptr || copying[1] != nullptr) {
                 target_slot& alone = *(copying[0] != nullptr ? copying[0] : copying[1]);
                 lock.unlock();
-                guarded(alone, [&] {
-                    finish_target(alone.path, alone.job, stream_rest(*alone.job.body));
-                    return false;
-                });
+                copy_status copied = copy_status::ok;
+                if (guarded(alone, [&] { copied = stream_rest(*alone.job.body); })) {
+                    finish(alone, copied);
+                }
                 lock.lock();
             } else {
                 work_ready.wait(lock, [&] { return closing || !waiting.empty(); });
@@ -154,22 +160,14 @@ struct target_workers {
             while (a_more && b_more) {
                 step_pair(*a.job.body, a_status, a_more, *b.job.body, b_status, b_more);
             }
-            return true;
         });
         if (!stepped) {  // both were on their way: both fail
             b.job.body.reset();
             b.job.outcome = OUTCOME_INPUT_FAILED;
             return;
         }
-        const auto finish_if_ended = [this](target_slot& slot, bool more, copy_status status) {
-            if (more) return;
-            guarded(slot, [&] {
-                finish_target(slot.path, slot.job, status);
-                return false;
-            });
-        };
-        finish_if_ended(a, a_more, a_status);
-        finish_if_ended(b, b_more, b_status);
+        if (!a_more) finish(a, a_status);
+        if (!b_more) finish(b, b_status);
     }
     void submit(target_slot& slot) {
         const std::lock_guard lock(mutex);
@@ -200,6 +198,7 @@ struct target_workers {
                 lock.lock();
             }
         }
+        awaited = nullptr;
         lock.unlock();
         if (shown) progress->hide();
     }

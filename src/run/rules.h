@@ -4,8 +4,8 @@
 //
 // Names are held as 64-bit hashes, not as text: a run of a million files
 // then holds a few bytes for each beyond the list of their paths. Two names
-// that differ yet hash alike (one pair in 2^64) would only make the rule
-// leave a target alone, with a message; never let one write over another.
+// that differ yet hash alike (one pair in 2^64) would almost always make the
+// rule leave a target alone, with a message.
 #pragma once
 
 #include <cstddef>

@@ -47,7 +47,8 @@ bool begin_target(const std::string& path, const run_state& run, target_job& job
         return false;
     }
     // The name's own identity matters only for its deletion.
-    if ((run.delete_input && !name_identity(path, job.name)) || !read_header(job.input, head)) {
+    if (job.read.size < 0 || (run.delete_input && !name_identity(path, job.name)) ||
+        !read_header(job.input, head)) {
         job.outcome = OUTCOME_INPUT_FAILED;
         return false;
     }
