@@ -139,7 +139,7 @@ int run_targets(const target_list& targets, bool delete_input) {
         },
         [] { erase_status_line(); }};
     const bool show_progress = progress_wanted();
-    if (!process_targets(targets, run, workers_for(targets.size()), report,
+    if (!process_targets(targets, run, workers_for(targets), report,
                          show_progress ? &progress : nullptr)) {
         if (output_lost) return 1;
         return finish_run(run) && run.deletions.kept.empty() && !input_kept ? status : 1;

@@ -30,7 +30,8 @@ void forget_partial_output(const char* temp_path);
 // remove.
 void end_the_run(void (*remove)(const char* path));
 
-// While one exists, the ending waits. Nests.
+// While one exists, the ending waits; other threads may hold at the same
+// time. Does not nest.
 void hold_interrupts();
 void release_interrupts();
 

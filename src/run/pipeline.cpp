@@ -220,21 +220,30 @@ struct target_workers {
 
 }  // namespace
 
-unsigned workers_for(std::size_t targets) {
+unsigned workers_for(const target_list& targets) {
+    unsigned threads = 1;
     std::string value;
-    if (environment_value("TOVIK_WORKERS", value)) {
-        const int asked = std::atoi(value.c_str());
-        if (asked >= 1 && asked <= static_cast<int>(MOST_WORKERS_ASKED))
-            return static_cast<unsigned>(asked);
+    const int asked = environment_value("TOVIK_WORKERS", value) ? std::atoi(value.c_str()) : 0;
+    if (asked >= 1 && asked <= static_cast<int>(MOST_WORKERS_ASKED)) {
+        threads = static_cast<unsigned>(asked);
+    } else if (targets.size() > 1) {
+        threads = std::clamp(std::thread::hardware_concurrency(), 1u, MOST_WORKERS);
     }
-    if (targets < 2) return 1;
-    const unsigned cores = std::thread::hardware_concurrency();
-    return cores < 2 ? 1 : std::min(cores, MOST_WORKERS);
+    if (threads == 1) return 0;
+    // The calling thread prepares small targets itself while it waits: for a
+    // run of small files it is one of the threads, and one more than the
+    // cores only makes them wait on each other (a tree of 4 KiB files went
+    // 1.3 times faster on 2 cores with one worker than with two).
+    std::int64_t listed = 0;
+    for (std::size_t i = 0; i < targets.size(); ++i)
+        listed += std::max<std::int64_t>(targets.listed_size(i), 0);
+    const bool small_files = listed / static_cast<std::int64_t>(targets.size()) <= SMALL_TARGET;
+    return small_files ? threads - 1 : threads;
 }
 
 bool process_targets(const target_list& targets, run_state& run, unsigned workers,
                      const target_report& report, const progress_display* progress) {
-    if (workers < 2 && progress == nullptr) {
+    if (workers == 0 && progress == nullptr) {
         for (std::size_t i = 0; i < targets.size(); ++i) {
             const std::string path(targets.path(i));
             target_job job;
@@ -253,7 +262,7 @@ bool process_targets(const target_list& targets, run_state& run, unsigned worker
             pool.threads.push_back(quiet_thread([&pool] { pool.work(); }));
         }
     } catch (const std::system_error&) {
-        if (pool.threads.empty()) return process_targets(targets, run, 1, report);  // no progress
+        if (pool.threads.empty()) return process_targets(targets, run, 0, report);  // no progress
     }
     const std::size_t ahead = SLOTS_PER_WORKER * pool.threads.size();
     std::size_t next = 0;

@@ -28,16 +28,20 @@ struct progress_display {
     std::function<void()> hide;
 };
 
-// Processes the targets of the list in order with workers threads (one, and
-// no progress to show: all on this thread). When report ends the run at
-// target k, nothing of the targets after k is left behind: no output under
-// its name, no temporary, no deletion. false when the run was ended so.
+// Processes the targets of the list in order with workers threads besides
+// this one (none, and no progress to show: all on this thread). When report
+// ends the run at target k, nothing of the targets after k is left behind:
+// no output under its name, no temporary, no deletion. false when the run
+// was ended so.
 bool process_targets(const target_list& targets, run_state& run, unsigned workers,
                      const target_report& report, const progress_display* progress = nullptr);
 
 // The most workers a run may be given.
 inline constexpr unsigned MOST_WORKERS_ASKED = 16;
-// The workers a run of this many targets gets: TOVIK_WORKERS=n (1 to 16)
-// when it is set, for measurements and for users who want it; otherwise one
-// per core, at most four, and one for a single target.
-unsigned workers_for(std::size_t targets);
+// The worker threads a run of these targets gets, besides the calling one.
+// The threads that encipher: TOVIK_WORKERS=n (1 to 16) when it is set, for
+// measurements and for users who want it; otherwise one per core, at most
+// four, and one for a single target. One of them is the calling thread when
+// the files are small on the whole (it takes small files itself); with one,
+// there is no worker at all.
+unsigned workers_for(const target_list& targets);
