@@ -47,14 +47,18 @@ run_rules::run_rules(const target_list& targets) : list_(targets) {
     for (std::size_t i = 0; i < targets.size(); ++i) targets_.insert(path_hash(targets.path(i)));
 }
 
+bool run_rules::allowed(std::uint64_t target, std::uint64_t output) const {
+    return (output == target || !targets_.contains(output)) && !outputs_.contains(output);
+}
+
 bool run_rules::would_write(const std::string& target, const std::string& output) const {
-    const std::uint64_t out = path_hash(output);
-    return (out == path_hash(target) || !targets_.contains(out)) && !outputs_.contains(out);
+    return allowed(path_hash(target), path_hash(output));
 }
 
 bool run_rules::may_write(const std::string& target, const std::string& output) {
-    if (!would_write(target, output)) return false;
-    outputs_.insert(path_hash(output));
+    const std::uint64_t out = path_hash(output);
+    if (!allowed(path_hash(target), out)) return false;
+    outputs_.insert(out);
     return true;
 }
 

@@ -43,6 +43,8 @@ public:
     void output_written(const file_identity& written);
 
 private:
+    bool allowed(std::uint64_t target, std::uint64_t output) const;
+
     const target_list& list_;
     hash_set targets_;             // of the targets' names
     hash_set outputs_;             // of the outputs' names claimed
