@@ -17,13 +17,13 @@ std::vector<std::string> paths_of(const target_list& list) {
 TEST(CollectList, PushGoesInFrontAndFreeEmptiesTheList) {
     target_list list;
     const std::string long_path = "deep/" + std::string(3000, 'x') + "/end";
-    EXPECT_EQ(push_target(&list, "first"), 0);
-    EXPECT_EQ(push_target(&list, long_path), 0);
-    EXPECT_EQ(push_target(&list, "third"), 0);
+    push_target(&list, "first");
+    push_target(&list, long_path);
+    push_target(&list, "third");
     EXPECT_EQ(paths_of(list), (std::vector<std::string>{"third", long_path, "first"}));
 
     EXPECT_EQ(list.listed_size(0), -1);
-    EXPECT_EQ(push_target(&list, "sized", 42), 0);
+    push_target(&list, "sized", 42);
     EXPECT_EQ(list.listed_size(0), 42);
 
     free_targets(&list);

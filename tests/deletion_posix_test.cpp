@@ -27,7 +27,8 @@ std::string sealed(const std::string& plain) { return container_of(plain, KEY); 
 }  // namespace
 
 // "-d": every input waits in place until one sync has made every output
-// durable; then it goes, if it is still the file that was read.
+// durable; then it goes, if it is still the file that was read, and one more
+// sync makes the deletions durable before the run ends.
 TEST(DeleteInputs, InputsWaitForOneSyncThenGo) {
     temp_dir dir;
     const std::string plain[] = {random_bytes(1, 1), random_bytes(3 * COPY_BLOCK, 3)};
@@ -41,8 +42,11 @@ TEST(DeleteInputs, InputsWaitForOneSyncThenGo) {
     }
     EXPECT_EQ(fault_calls(fault_point::sync), 0);
     EXPECT_EQ(dir.names(), (std::set<std::string>{"0", "0.tvk", "1", "1.tvk"}));
-    EXPECT_TRUE(run.deletions.finish());
-    EXPECT_EQ(fault_calls(fault_point::sync), 1);  // one sync for both
+    std::string calls;  // the deletions run on a thread the finish waits for
+    fault_hook(fault_point::sync, [&calls] { calls += "sync "; });
+    fault_hook(fault_point::unlink, [&calls] { calls += "unlink "; });
+    EXPECT_EQ(run.deletions.finish(), batch_status::done);
+    EXPECT_EQ(calls, "sync unlink unlink sync ");
     EXPECT_TRUE(snapshot(dir.root) == (std::map<std::string, std::string>{
                                           {"0.tvk", sealed(plain[0])}, {"1.tvk", sealed(plain[1])}}));
     EXPECT_TRUE(run.deletions.kept.empty());
@@ -60,8 +64,8 @@ TEST(DeleteInputs, AFullBatchIsSyncedAndDeletedOnItsOwn) {
     }
     EXPECT_EQ(fault_calls(fault_point::sync), 1);
     EXPECT_TRUE(fs::exists(dir.at(std::to_string(DELETION_BATCH))));  // waits for the next
-    EXPECT_TRUE(run.deletions.finish());
-    EXPECT_EQ(fault_calls(fault_point::sync), 2);
+    EXPECT_EQ(run.deletions.finish(), batch_status::done);
+    EXPECT_EQ(fault_calls(fault_point::sync), 3);  // the last output, then the deletions
     EXPECT_EQ(dir.names().size(), DELETION_BATCH + 1);
 }
 
@@ -73,9 +77,9 @@ TEST(DeleteInputs, FailedSyncDeletesNothing) {
     std::string path = dir.at("a");
     ASSERT_EQ(transform_file(path, run), OUTCOME_ENCRYPTED);
     fault_arm(fault_point::sync, 1, EIO);
-    EXPECT_FALSE(run.deletions.finish());
+    EXPECT_EQ(run.deletions.finish(), batch_status::sync_failed);
     EXPECT_EQ(read_file(dir.at("a")), "alpha");
-    EXPECT_TRUE(run.deletions.finish());  // tried again at the end of the run
+    EXPECT_EQ(run.deletions.finish(), batch_status::done);  // tried again at the end of the run
     EXPECT_EQ(dir.names(), std::set<std::string>{"a.tvk"});
 }
 
@@ -108,7 +112,7 @@ TEST(DeleteInputs, OnlyWhatWasReadIsDeleted) {
     fault_hook(fault_point::unlink, [&] {
         if (++unlinks == 3) fault_arm(fault_point::unlink, 1, EACCES);  // "refused"
     });
-    EXPECT_TRUE(run.deletions.finish());
+    EXPECT_EQ(run.deletions.finish(), batch_status::done);
     EXPECT_EQ(run.deletions.kept, (std::vector<std::string>{
                             dir.at("appended") + " was not deleted: it changed after it was read\n",
                             dir.at("replaced") + " was not deleted: it changed after it was read\n",

@@ -23,7 +23,7 @@
 
 #include "container/container.h"
 #include "platform/fault.h"
-#include "platform/temp_file.h"
+#include "platform/temp_name.h"
 #include "support/pty_posix.h"
 #include "support/tovik_run_posix.h"
 

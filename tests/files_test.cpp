@@ -13,7 +13,7 @@
 #include <string>
 
 #include "platform/fault.h"
-#include "platform/temp_file.h"
+#include "platform/temp_name.h"
 #include "support/scratch.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "platform/files.h"
-#include "platform/temp_file.h"
+#include "platform/temp_name.h"
 #include "support/system_win32.h"
 
 namespace {

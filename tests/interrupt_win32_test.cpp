@@ -10,8 +10,8 @@
 #include <thread>
 
 #include "platform/files.h"
-#include "platform/interrupt.h"
-#include "platform/temp_file.h"
+#include "platform/ending.h"
+#include "platform/temp_name.h"
 #include "platform/terminal.h"
 #include "support/system_win32.h"
 

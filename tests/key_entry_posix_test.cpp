@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "front/key_entry.h"
-#include "platform/interrupt.h"
+#include "platform/ending.h"
 #include "platform/terminal.h"
 #include "support/pty_posix.h"
 #include "support/scratch.h"
@@ -212,15 +212,13 @@ TEST(KeyEntryPosix, HangUpEndsTheEntryWithWhatWasTyped) {
 // A signal that ends the run while a read waits in raw mode leaves the
 // terminal in its own mode and removes the partial output.
 TEST(KeyEntryInterrupt, EndingSignalsRestoreTheTerminalAndRemoveTheOutput) {
-    for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) {
+    for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGUSR1, SIGALRM}) {
         scratch_dir dir;
-        const std::string path = dir.at("partial");
-        ASSERT_TRUE(write_file(path, ""));
         pty::session term;
-        ASSERT_TRUE(term.start([&path](int report) {
+        ASSERT_TRUE(term.start([&dir](int report) {
             prctl(PR_SET_DUMPABLE, 0);  // no core file from SIGQUIT
-            install_interrupt_cleanup();
-            track_partial_output(path.c_str());
+            temp_output output;
+            if (!start_ending() || !begin_output(dir.at("partial"), output)) return 20;
             return run_entries(report, 1);
         }));
         ASSERT_TRUE(term.send_when_reading("k"));
@@ -247,7 +245,7 @@ int stop_and_continue_entry(int report) {
     if (job == 0) {
         setpgid(0, 0);
         for (int i = 0; i < 5000 && tcgetpgrp(STDIN_FILENO) != getpgrp(); ++i) usleep(1000);
-        install_interrupt_cleanup();
+        if (!start_ending()) _exit(20);
         _exit(run_entries(report, 1));
     }
     setpgid(job, job);
@@ -285,12 +283,13 @@ TEST(KeyEntryInterrupt, StopRestoresTheTerminalAndContinueResumesTheEntry) {
 
 TEST(KeyEntryInterrupt, ForgottenOutputIsKeptAndIgnoredSignalsStayIgnored) {
     scratch_dir dir;
-    const std::string path = dir.at("kept");
-    ASSERT_TRUE(write_file(path, ""));
-    const auto forgotten = [&path](int report, int entries) {
-        install_interrupt_cleanup();
-        track_partial_output(path.c_str());
-        forget_partial_output(path.c_str());
+    const auto forgotten = [&dir](int report, int entries) {
+        temp_output output;
+        bool taken = false;
+        if (!start_ending() || !begin_output(dir.at("kept"), output) ||
+            !close_file(output.file) || !finish_output(output, dir.at("kept"), true, taken)) {
+            return 20;
+        }
         return run_entries(report, entries);
     };
     pty::session term;

@@ -17,8 +17,8 @@
 #include <thread>
 
 #include "platform/files.h"
-#include "platform/interrupt.h"
-#include "platform/temp_file.h"
+#include "platform/ending.h"
+#include "platform/temp_name.h"
 #include "support/oracles.h"
 #include "support/pty_posix.h"
 #include "support/tovik_run_posix.h"
@@ -136,7 +136,7 @@ TEST(Signals, TemporariesBeingMadeOnAnyThreadAreAllRemoved) {
         temp_dir dir;
         pty::session run;
         ASSERT_TRUE(run.start([&dir, threads](int report) -> int {
-            install_interrupt_cleanup();
+            if (!start_ending()) return 6;
             const auto make_temporaries = [&dir](int thread) {
                 const std::string name = dir.at("out" + std::to_string(thread));
                 for (unsigned round = 0;; ++round) {

@@ -2,13 +2,12 @@
 
 #include <cstdio>
 #include <memory>
-#include <new>
 #include <set>
 #include <utility>
 
 #include "container/container.h"
 #include "platform/files.h"
-#include "platform/temp_file.h"
+#include "platform/temp_name.h"
 #include "platform/listing.h"
 
 namespace {
@@ -80,7 +79,8 @@ listed collect_level(walk& w, const std::string& pattern, bool top) {
             continue;
         }
         if (descended) enter_directory(w, path);
-        if (collected && push_target(w.list, path, entry.size) == 0) {
+        if (collected) {
+            push_target(w.list, path, entry.size);
             w.targets_here = w.targets_here || top;
         }
     } while (listing_next(open.get(), entry));
@@ -152,18 +152,9 @@ bool entry_descended(const std::string& name, std::uint32_t attributes) {
     return attributes == ATTRIBUTE_DIRECTORY && name != "." && name != "..";
 }
 
-int push_target(target_list* list, std::string_view path, std::int64_t listed_size) {
-    const std::size_t at = list->text.size();
-    const std::size_t count = list->found.size();
-    try {
-        list->found.push_back({at, listed_size});
-        list->text.append(path).push_back('\0');
-    } catch (const std::bad_alloc&) {
-        list->found.resize(count);
-        list->text.resize(at);
-        return -1;
-    }
-    return 0;
+void push_target(target_list* list, std::string_view path, std::int64_t listed_size) {
+    list->found.push_back({list->text.size(), listed_size});
+    list->text.append(path).push_back('\0');
 }
 
 void free_targets(target_list* list) {

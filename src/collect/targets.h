@@ -31,7 +31,9 @@ struct target_list {
 
 // Adds to *list every target that pattern yields, descending into the
 // directories it matches. 0 when the enumeration of the pattern
-// started (collected or not), -1 when it could not start.
+// started (collected or not), -1 when it could not start. Throws
+// std::bad_alloc when memory runs out: a list cut short would leave files
+// out of the run without a word.
 int collect_targets(target_list* list, const std::string& pattern);
 // -1 for the words that are never targets (exactly read-only, hidden, system
 // or directory), 0 otherwise. Whole words are compared, not single bits.
@@ -39,7 +41,7 @@ int attribute_excluded(std::uint32_t attributes);
 // An entry is descended into when its word is exactly the directory bit and
 // its name is neither "." nor "..".
 bool entry_descended(const std::string& name, std::uint32_t attributes);
-// 0, or -1 when there is no memory for it (the list is then unchanged).
-int push_target(target_list* list, std::string_view path, std::int64_t listed_size = -1);
+// Adds path at the end of the discovery order; throws std::bad_alloc.
+void push_target(target_list* list, std::string_view path, std::int64_t listed_size = -1);
 // Empties the list and gives its memory back.
 void free_targets(target_list* list);

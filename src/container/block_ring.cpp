@@ -8,7 +8,7 @@
 #include <system_error>
 #include <thread>
 
-#include "platform/interrupt.h"
+#include "platform/ending.h"
 
 namespace {
 

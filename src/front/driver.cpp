@@ -12,7 +12,7 @@
 #include "front/key_entry.h"
 #include "front/manual.h"
 #include "front/progress.h"
-#include "platform/interrupt.h"
+#include "platform/ending.h"
 #include "platform/status_line.h"
 #include "platform/terminal.h"
 #include "run/outcome.h"
@@ -91,13 +91,15 @@ bool confirm_ready() {
     return true;
 }
 
-// Every output of the run made durable and the inputs waiting deleted; the
-// inputs kept are named. false when the sync failed (reported).
+// Every output of the run made durable and the inputs waiting deleted, and
+// the deletions made durable; the inputs kept are named. false when that
+// could not be done (reported).
 bool finish_run(run_state& run) {
-    const bool synced = run.deletions.finish();
-    if (!synced) report_outcome(OUTCOME_DISK_WRITE, "");
+    const batch_status finished = run.deletions.finish();
+    if (finished == batch_status::sync_failed) report_outcome(OUTCOME_DISK_WRITE, "");
+    if (finished == batch_status::out_of_memory) report_outcome(OUTCOME_OUT_OF_MEMORY, "");
     for (const std::string& line : run.deletions.kept) std::printf("%s", line.c_str());
-    return synced;
+    return finished == batch_status::done;
 }
 
 int run_targets(const target_list& targets, bool delete_input) {
@@ -160,7 +162,9 @@ void print_usage() {
     std::printf("\ntype \"tovik -h|more\" for full detailed info\n");
 }
 
-int report_outcome(int code, const std::string& path, const std::string& output) {
+namespace {
+
+int print_outcome(int code, const std::string& path, const std::string& output) {
     const char* p = path.c_str();
     switch (code) {
         case OUTCOME_ENCRYPTED: std::printf("%s encrypting .....ok!\n", p); break;
@@ -172,6 +176,9 @@ int report_outcome(int code, const std::string& path, const std::string& output)
             break;
         case OUTCOME_INPUT_CHANGED:
             std::printf("%s was not replaced: it changed after it was read\n", p);
+            break;
+        case OUTCOME_OWN_OUTPUT:
+            std::printf("%s skipped: it is a file this run has written\n", p);
             break;
         case OUTCOME_DISK_WRITE:
             std::printf("cannot write to disk, possibly full\n");
@@ -188,14 +195,26 @@ int report_outcome(int code, const std::string& path, const std::string& output)
         case OUTCOME_WRONG_KEY:
             std::printf("incorrect key, no operations were performed\n");
             return 0;
+        case OUTCOME_OUT_OF_MEMORY:
+            std::printf("\ncannot go on: out of memory\n");
+            return 1;
         default: break;
     }
     return RUN_GOES_ON;
 }
 
+}  // namespace
+
+int report_outcome(int code, const std::string& path, const std::string& output) {
+    const int status = print_outcome(code, path, output);
+    // Each report reaches its reader at once, whatever standard output is.
+    std::fflush(stdout);
+    return status;
+}
+
 int run_driver(int argc, char** argv) {
     setup_standard_output();
-    install_interrupt_cleanup();
+    const bool ending_started = start_ending();
 
     print_banner();
     bool delete_input = false;
@@ -225,6 +244,11 @@ int run_driver(int argc, char** argv) {
         return 0;
     }
 
+    // Nothing is touched that a signal could then leave half done.
+    if (!ending_started) {
+        std::printf("\ncannot go on: no thread can be started to end the run safely\n");
+        return 1;
+    }
     target_list targets;
     int status = 1;
     try {

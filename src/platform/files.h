@@ -68,7 +68,7 @@ bool open_for_reading(const std::string& path, os_file& file, file_state* state 
 bool open_for_update(const std::string& path, os_file& file, file_state* state = nullptr);
 // Creates a new file with a unique name in the directory of final_path, only
 // readable and writable by its owner; temp_path receives its name, of the
-// shape temp_name_pattern gives (platform/temp_file.h).
+// shape temp_name_pattern gives (platform/temp_name.h).
 bool create_temp_beside(const std::string& final_path, os_file& file, std::string& temp_path);
 
 // Bytes read (0 at end of file), or -1.

@@ -17,7 +17,7 @@
 
 #include "platform/fault.h"
 #include "platform/files.h"
-#include "platform/temp_file.h"
+#include "platform/temp_name.h"
 
 namespace {
 

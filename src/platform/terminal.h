@@ -3,7 +3,7 @@
 #pragma once
 
 // Reads one key from the terminal (the console device, never standard
-// input), in a raw, silent mode that lasts only for this read. Writes one
+// input), in a raw, silent mode that lasts only for this read (ending.h). Writes one
 // byte, or the two bytes of a key without a character (lead 0 or 0xE0), to
 // out and returns how many (1 or 2). Keys that give nothing (modifiers alone,
 // unknown sequences) are skipped. -1 when the terminal cannot be opened or
@@ -12,11 +12,3 @@ int read_terminal_key(unsigned char out[2]);
 
 // Unbuffered standard output on a terminal, 4096-byte blocks otherwise.
 void setup_standard_output();
-
-// Restores the terminal mode saved by a read in progress; safe to call from a
-// signal handler on the reading thread (a stop). Does nothing when no read is
-// in progress.
-void restore_terminal_mode();
-// The same from another thread, for the end of the process: the reading
-// thread changes the mode no more afterwards (it waits if it tries).
-void restore_terminal_for_good();

@@ -1,12 +1,11 @@
 // The Windows console: keys are read from "CONIN$" as input records, with the
 // console's input mode at 0 (no echo, no line editing, Ctrl+C as a key) only
-// while one read waits.
+// while one read waits (enter_raw_mode, ending.h).
 #include <windows.h>
 
-#include <atomic>
 #include <cstdio>
-#include <mutex>
 
+#include "platform/ending.h"
 #include "platform/key_tables.h"
 #include "platform/terminal.h"
 
@@ -16,12 +15,6 @@ enum class console_state { not_opened, open, unavailable };
 
 console_state state = console_state::not_opened;
 HANDLE console_input = INVALID_HANDLE_VALUE;
-DWORD saved_mode = 0;
-// Set while a read runs with the mode at 0: the console control handler,
-// which runs on a thread of its own, then puts saved_mode back. Every change
-// of the mode happens under switching, which the handler takes for good.
-std::atomic<bool> mode_changed{false};
-std::mutex switching;
 
 bool open_console() {
     if (state == console_state::not_opened) {
@@ -60,18 +53,9 @@ int read_key_record(unsigned char out[2]) {
 }  // namespace
 
 int read_terminal_key(unsigned char out[2]) {
-    if (!open_console()) return -1;
-    bool raw = false;
-    {
-        const std::lock_guard lock(switching);
-        if (!GetConsoleMode(console_input, &saved_mode)) return -1;
-        mode_changed = true;
-        raw = SetConsoleMode(console_input, 0) != 0;
-    }
-    const int result = raw ? read_key_record(out) : -1;
-    const std::lock_guard lock(switching);
-    SetConsoleMode(console_input, saved_mode);
-    mode_changed = false;
+    if (!open_console() || !enter_raw_mode(reinterpret_cast<std::intptr_t>(console_input))) return -1;
+    const int result = read_key_record(out);
+    leave_raw_mode();
     return result;
 }
 
@@ -80,15 +64,8 @@ void setup_standard_output() {
     if (GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode)) {
         std::setvbuf(stdout, nullptr, _IONBF, 0);
     } else {
-        std::setvbuf(stdout, nullptr, _IOFBF, 4096);
+        // The C library of Windows buffers a line-buffered stream in full:
+        // the run flushes each line it reports itself.
+        std::setvbuf(stdout, nullptr, _IOLBF, 4096);
     }
-}
-
-void restore_terminal_mode() {
-    if (mode_changed.exchange(false)) SetConsoleMode(console_input, saved_mode);
-}
-
-void restore_terminal_for_good() {
-    switching.lock();  // never released: the process is ending
-    restore_terminal_mode();
 }

@@ -2,7 +2,8 @@
 
 #include <system_error>
 
-#include "platform/interrupt.h"
+#include "platform/ending.h"
+#include "platform/listing.h"
 
 namespace {
 
@@ -33,15 +34,25 @@ void deletion_batch::output_written(const std::string& output, std::uint64_t vol
     unsynced_[volume] = output;
 }
 
-bool deletion_batch::delete_later(waiting_input input) {
+batch_status deletion_batch::delete_later(waiting_input input) {
     waiting_.push_back(std::move(input));
-    return waiting_.size() < DELETION_BATCH || sync_and_delete();
+    if (waiting_.size() >= DELETION_BATCH) return sync_and_delete();
+    return out_of_memory_ ? batch_status::out_of_memory : batch_status::done;
 }
 
-bool deletion_batch::finish() {
-    const bool synced = sync_and_delete();
+batch_status deletion_batch::finish() {
+    const batch_status deleted = sync_and_delete();
     wait_for_deleter();
-    return synced;
+    if (deleted != batch_status::done) return deleted;
+    // The last deletions are on the disk before the run says it is done:
+    // after a power cut a deleted input would come back beside its output.
+    if (!deleted_from_.empty()) {
+        std::vector<std::string> directories;
+        for (const auto& [volume, directory] : deleted_from_) directories.push_back(directory);
+        if (!sync_outputs(directories)) return batch_status::sync_failed;
+        deleted_from_.clear();
+    }
+    return out_of_memory_ ? batch_status::out_of_memory : batch_status::done;
 }
 
 // On the deleter thread. Deletes what it can; the inputs it could not get
@@ -62,10 +73,15 @@ void deletion_batch::delete_batch() {
             if (input.read.changed != before) {
                 relinked_[{input.read.identity, before}] = input.read.changed;
             }
+            if (result == removal::removed && !deleted_from_.contains(input.name.volume)) {
+                const std::string directory = pattern_prefix(input.path);
+                deleted_from_[input.name.volume] = directory.empty() ? "." : directory;
+            }
             std::string line = kept_line(input.path, result);
             if (!line.empty()) deleter_kept_.push_back(std::move(line));
         } catch (...) {
             deleter_stopped_at_ = i;
+            out_of_memory_ = true;
             return;
         }
     }
@@ -76,22 +92,23 @@ void deletion_batch::delete_batch() {
 // waits for the file system (0.1-0.5 ms a file on an ext4 mounted with
 // "discard", longer than writing a small file), so the next files are
 // transformed meanwhile.
-bool deletion_batch::sync_and_delete() {
+batch_status deletion_batch::sync_and_delete() {
     wait_for_deleter();
     if (!unsynced_.empty()) {
         std::vector<std::string> outputs;
         for (const auto& [volume, output] : unsynced_) outputs.push_back(output);
-        if (!sync_outputs(outputs)) return false;  // the inputs stay
+        if (!sync_outputs(outputs)) return batch_status::sync_failed;  // the inputs stay
         unsynced_.clear();
     }
-    if (waiting_.empty()) return true;
+    if (out_of_memory_) return batch_status::out_of_memory;  // no more deletions
+    if (waiting_.empty()) return batch_status::done;
     deleting_.swap(waiting_);
     try {
         deleter_ = quiet_thread([this] { delete_batch(); });
     } catch (const std::system_error&) {
         delete_batch();  // no thread to be had
     }
-    return true;
+    return batch_status::done;
 }
 
 void deletion_batch::wait_for_deleter() {

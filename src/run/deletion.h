@@ -5,6 +5,7 @@
 // thread does it while the run goes on.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -17,6 +18,9 @@
 
 // Under "-d", one sync serves this many outputs before their inputs go.
 inline constexpr std::size_t DELETION_BATCH = 1024;
+
+// How a step of the batch went: the run must end when it is not done.
+enum class batch_status { done, sync_failed, out_of_memory };
 
 // An input to delete once the outputs are durable: its name, and the file
 // that was read there as it was when reading began.
@@ -38,15 +42,16 @@ struct deletion_batch {
     // output is in place on volume; recorded for the next sync.
     void output_written(const std::string& output, std::uint64_t volume);
     // Under "-d": the input's output is in place; the input waits for the
-    // sync. false when a full batch was synced and the sync failed.
-    bool delete_later(waiting_input input);
-    // Makes every output durable, then deletes the inputs waiting; false when
-    // the sync failed (nothing is deleted then). Lines for the inputs kept go
-    // to kept.
-    bool finish();
+    // sync. Not done when a full batch was synced and the sync failed, or
+    // when the deletions of the batch before ran out of memory.
+    batch_status delete_later(waiting_input input);
+    // Makes every output durable, then deletes the inputs waiting, then makes
+    // the deletions durable. Nothing is deleted when the outputs' sync
+    // failed. Lines for the inputs kept go to kept.
+    batch_status finish();
 
 private:
-    bool sync_and_delete();
+    batch_status sync_and_delete();
     void delete_batch();
     void wait_for_deleter();
 
@@ -55,6 +60,10 @@ private:
     std::vector<waiting_input> deleting_;            // synced: being deleted
     std::vector<std::string> deleter_kept_;
     std::size_t deleter_stopped_at_ = 0;  // deleting_ from here on was not tried
+    std::atomic<bool> out_of_memory_{false};  // set by the deleter
+    // A directory of a deleted input on each volume, for the sync that makes
+    // the deletions durable.
+    std::map<std::uint64_t, std::string> deleted_from_;
     // A file whose name was removed while it has others changed then: its
     // change time before -> after, for checking the other names.
     std::map<std::pair<file_identity, std::int64_t>, std::int64_t> relinked_;

@@ -15,3 +15,8 @@ inline constexpr int OUTCOME_EMPTY_FILE = -100;
 inline constexpr int OUTCOME_OUTPUT_IS_TARGET = -101;
 // Left alone: its output would replace it, and it changed after it was read.
 inline constexpr int OUTCOME_INPUT_CHANGED = -102;
+// Left alone: it is, at its turn, a file this run wrote (through a link or
+// under another name).
+inline constexpr int OUTCOME_OWN_OUTPUT = -103;
+// The run cannot go on: there is no memory for it.
+inline constexpr int OUTCOME_OUT_OF_MEMORY = -104;

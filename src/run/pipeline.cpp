@@ -8,11 +8,12 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <system_error>
 #include <thread>
 
 #include "platform/environment.h"
-#include "platform/interrupt.h"
+#include "platform/ending.h"
 #include "run/transform.h"
 
 namespace {
@@ -21,9 +22,9 @@ namespace {
 constexpr unsigned MOST_WORKERS = 4;
 
 // Slots a worker may have ahead of the commits. Each may hold a temporary,
-// tracked for the interrupt cleanup: the window never outgrows the tracking.
+// known to the ending: the window never outgrows what it can know.
 constexpr std::size_t SLOTS_PER_WORKER = 4;
-static_assert(MOST_WORKERS_ASKED * SLOTS_PER_WORKER <= TRACKED_OUTPUTS);
+static_assert(MOST_WORKERS_ASKED * SLOTS_PER_WORKER <= MOST_TEMPORARIES);
 
 using clock = std::chrono::steady_clock;
 
@@ -73,18 +74,22 @@ struct target_workers {
         slot->preparing = false;
         if (slot == awaited) work_done.notify_one();
     }
-    // Runs a step of slot's preparation; out of memory on the way fails the
-    // target, in its turn: true when the step went through.
+    // Runs a step of slot's preparation: true when it went through. Out of
+    // memory on the way ends the run at slot's turn; any other exception
+    // fails the target.
     template <typename Step>
     bool guarded(target_slot& slot, Step step) {
+        int failed = OUTCOME_OUT_OF_MEMORY;
         try {
             step();
             return true;
+        } catch (const std::bad_alloc&) {
         } catch (...) {
-            slot.job.body.reset();
-            slot.job.outcome = OUTCOME_INPUT_FAILED;
-            return false;
+            failed = OUTCOME_INPUT_FAILED;
         }
+        slot.job.body.reset();
+        slot.job.outcome = failed;
+        return false;
     }
     // The first part of slot's preparation, in block set `set`: true when
     // its body waits to be copied.
@@ -163,7 +168,7 @@ struct target_workers {
         });
         if (!stepped) {  // both were on their way: both fail
             b.job.body.reset();
-            b.job.outcome = OUTCOME_INPUT_FAILED;
+            b.job.outcome = a.job.outcome;
             return;
         }
         if (!a_more) finish(a, a_status);

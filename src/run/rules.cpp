@@ -80,3 +80,7 @@ bool run_rules::output_taken(const std::string& target, const std::string& outpu
 void run_rules::output_written(const file_identity& written) {
     written_.insert(identity_hash(written));
 }
+
+bool run_rules::is_written(const file_identity& file) const {
+    return written_.contains(identity_hash(file));
+}

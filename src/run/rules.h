@@ -41,6 +41,8 @@ public:
     bool output_taken(const std::string& target, const std::string& output);
     // An output is in place as the file written.
     void output_written(const file_identity& written);
+    // The file is one the run has put in place.
+    bool is_written(const file_identity& file) const;
 
 private:
     bool allowed(std::uint64_t target, std::uint64_t output) const;

@@ -8,6 +8,10 @@ constexpr std::int64_t SHAPES_PAY = 16 << 20;
 
 bool succeeded(int outcome) { return outcome == OUTCOME_ENCRYPTED || outcome == OUTCOME_DECRYPTED; }
 
+int outcome_of(batch_status status) {
+    return status == batch_status::out_of_memory ? OUTCOME_OUT_OF_MEMORY : OUTCOME_DISK_WRITE;
+}
+
 input_fate fate_of(const std::string& path, const target_job& job, bool delete_input) {
     if (job.output_path == path) return input_fate::replaced_in_place;
     return delete_input ? input_fate::delete_in_batch : input_fate::keep;
@@ -99,8 +103,11 @@ void record_output(const target_job& job, run_state& run) {
 }  // namespace
 
 int commit_target(const std::string& path, target_job& job, run_state& run) {
-    // The rule comes first: a target left alone by it is only skipped, even
-    // when its passphrase or its output would have failed.
+    // The rules come first: a target left alone by them is only skipped, even
+    // when its passphrase or its output would have failed. A file the run
+    // wrote is never read back as an input: through a link that led nowhere
+    // when the run began, a container just written would be decrypted again.
+    if (job.read.size >= 0 && run.rules.is_written(job.read.identity)) return OUTCOME_OWN_OUTPUT;
     if (!job.output_path.empty() && !run.rules.may_write(path, job.output_path))
         return OUTCOME_OUTPUT_IS_TARGET;
     if (!succeeded(job.outcome)) return job.outcome;
@@ -124,9 +131,9 @@ int commit_target(const std::string& path, target_job& job, run_state& run) {
         if (!finish_output(job.output, job.output_path, true, taken)) return OUTCOME_OUTPUT_FAILED;
     }
     record_output(job, run);
-    if (fate == input_fate::delete_in_batch &&
-        !run.deletions.delete_later({path, job.name, job.read})) {
-        return OUTCOME_DISK_WRITE;
+    if (fate == input_fate::delete_in_batch) {
+        const batch_status deleting = run.deletions.delete_later({path, job.name, job.read});
+        if (deleting != batch_status::done) return outcome_of(deleting);
     }
     return job.outcome;
 }

@@ -15,7 +15,7 @@
 #include "container/container.h"
 #include "run/outcome.h"
 #include "run/run.h"
-#include "platform/temp_file.h"
+#include "platform/ending.h"
 
 // What becomes of a target's input once its output is in place.
 enum class input_fate {

@@ -13,7 +13,7 @@
 #include "cipher/key_schedule.h"
 #include "cipher/rc4.h"
 #include "container/container.h"
-#include "platform/temp_file.h"
+#include "platform/temp_name.h"
 #include "support/runs.h"
 
 namespace {

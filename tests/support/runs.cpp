@@ -22,7 +22,7 @@ test_run::test_run(const std::string& passphrase, bool delete_input,
 int transform_alone(std::string& path, const std::string& passphrase, bool delete_input) {
     test_run t(passphrase, delete_input, {path});
     const int outcome = transform_file(path, t.run);
-    return t.run.deletions.finish() ? outcome : OUTCOME_DISK_WRITE;
+    return t.run.deletions.finish() == batch_status::done ? outcome : OUTCOME_DISK_WRITE;
 }
 
 copy_status run_container_operation(container_operation op, const std::string& source,

@@ -8,7 +8,7 @@
 #include <random>
 
 #include "platform/fault.h"
-#include "platform/temp_file.h"
+#include "platform/temp_name.h"
 
 namespace fs = std::filesystem;
 

@@ -1,6 +1,4 @@
-#include "platform/temp_file.h"
-
-#include "platform/interrupt.h"
+#include "platform/temp_name.h"
 
 namespace {
 
@@ -40,39 +38,4 @@ bool is_temporary_name(std::string_view name) {
         if (!is_random_character(name[i])) return false;
     }
     return true;
-}
-
-temp_output::~temp_output() { discard_output(*this); }
-
-bool begin_output(const std::string& final_path, temp_output& output) {
-    const interrupts_held until_tracked;
-    if (!create_temp_beside(final_path, output.file, output.temp_path)) return false;
-    if (track_partial_output(output.temp_path.c_str())) return true;
-    discard_output(output);  // no cleanup could be promised for it
-    return false;
-}
-
-bool finish_output(temp_output& output, const std::string& final_path, bool replace, bool& taken) {
-    const interrupts_held until_forgotten;
-    if (!rename_file(output.temp_path, final_path, replace, taken)) return false;
-    forget_partial_output(output.temp_path.c_str());
-    output.temp_path.clear();
-    return true;
-}
-
-bool replace_input(temp_output& output, const std::string& path, const file_state& read,
-                   bool& changed) {
-    const interrupts_held until_forgotten;
-    if (!replace_if_unchanged(output.temp_path, path, read, changed)) return false;
-    forget_partial_output(output.temp_path.c_str());
-    output.temp_path.clear();
-    return true;
-}
-
-void discard_output(temp_output& output) {
-    if (output.temp_path.empty()) return;
-    { os_file closing(std::move(output.file)); }
-    remove_file(output.temp_path);
-    forget_partial_output(output.temp_path.c_str());
-    output.temp_path.clear();
 }
