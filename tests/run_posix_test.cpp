@@ -13,6 +13,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -131,6 +132,29 @@ TEST(OneRun, LinksUnderDelete) {
     EXPECT_TRUE(run.status.exited && run.status.code == 0);
     EXPECT_TRUE(snapshot(dir.root) == (tree{{"d/h1.tvk", container_of("linked twice", KEY)},
                                            {"d/h2.tvk", container_of("linked twice", KEY)}}));
+}
+
+// A link that leads nowhere when the run begins, to the container the run
+// then writes: the run never takes its own output as an input (decrypted in
+// place through the link, the plain text would be back on the disk).
+TEST(OneRun, AnOutputOfTheRunIsNeverItsInput) {
+    for (bool link_first : {true, false}) {
+        SCOPED_TRACE(link_first ? "link made first" : "link made last");
+        temp_dir dir("/dev/shm");
+        if (link_first) fs::create_symlink("a.tvk", dir.at("l"));
+        write_file(dir.at("a"), "plain text");
+        if (!link_first) fs::create_symlink("a.tvk", dir.at("l"));
+        const finished_run run = run_binary(dir.root, {"*", "-d"}, KEY);
+        EXPECT_TRUE(run.status.exited && run.status.code == 0) << run.transcript;
+        EXPECT_NE(run.after_dialogue.find("a encrypting .....ok!\n"), std::string::npos);
+        const bool told = run.after_dialogue.find("l skipped: it is a file this run has written\n") !=
+                              std::string::npos ||
+                          run.after_dialogue.find("bypassing 0byte file l\n") != std::string::npos;
+        EXPECT_TRUE(told) << run.after_dialogue;
+        EXPECT_EQ(fs::read_symlink(dir.at("l")), "a.tvk");
+        EXPECT_EQ(dir.names(), (std::set<std::string>{"a.tvk", "l"}));
+        EXPECT_TRUE(read_file(dir.at("a.tvk")) == container_of("plain text", KEY));
+    }
 }
 
 // An input changed between its reading and its deletion ("-d") or the

@@ -4,8 +4,10 @@
 // key entry are covered by the key entry tests.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -16,8 +18,9 @@
 #include <string>
 #include <thread>
 
-#include "platform/files.h"
 #include "platform/ending.h"
+#include "platform/fault.h"
+#include "platform/files.h"
 #include "platform/temp_name.h"
 #include "support/oracles.h"
 #include "support/pty_posix.h"
@@ -68,7 +71,27 @@ TEST(Signals, DuringProcessingTheTemporaryGoesAndTheInputStays) {
         {"SIGTERM", SIGTERM, delivery::sent, "big.tvk", false},
         {"SIGHUP", SIGHUP, delivery::sent, "big.tvk", true},
         {"hang-up", SIGHUP, delivery::hang_up, "big", true},
+        // Every other signal whose default action ends the process, during a
+        // decryption: what it leaves behind would be plain text.
+        {"SIGQUIT", SIGQUIT, delivery::sent, "big.tvk", false},
+        {"SIGUSR1", SIGUSR1, delivery::sent, "big.tvk", false},
+        {"SIGUSR2", SIGUSR2, delivery::sent, "big.tvk", true},
+        {"SIGALRM", SIGALRM, delivery::sent, "big.tvk", false},
+        {"SIGVTALRM", SIGVTALRM, delivery::sent, "big.tvk", false},
+        {"SIGPROF", SIGPROF, delivery::sent, "big.tvk", false},
+        {"SIGPWR", SIGPWR, delivery::sent, "big.tvk", false},
+        {"SIGIO", SIGIO, delivery::sent, "big.tvk", false},
+        {"SIGSTKFLT", SIGSTKFLT, delivery::sent, "big.tvk", false},
+        {"SIGXCPU", SIGXCPU, delivery::sent, "big.tvk", false},
+        {"SIGXFSZ", SIGXFSZ, delivery::sent, "big.tvk", false},
+        {"SIGPIPE", SIGPIPE, delivery::sent, "big.tvk", false},
+        {"SIGRTMIN", SIGRTMIN, delivery::sent, "big.tvk", false},
+        {"SIGRTMAX", SIGRTMAX, delivery::sent, "big.tvk", true},
     };
+    rlimit core{};  // SIGQUIT's default action leaves no core file here
+    ASSERT_EQ(getrlimit(RLIMIT_CORE, &core), 0);
+    core.rlim_cur = 0;
+    ASSERT_EQ(setrlimit(RLIMIT_CORE, &core), 0);
     for (const ending& e : endings) {
         SCOPED_TRACE(testing::Message()
                      << e.name << " " << e.target << (e.delete_input ? " -d" : ""));
@@ -129,13 +152,17 @@ TEST(Signals, DuringProcessingTheTemporaryGoesAndTheInputStays) {
 // Threads making temporaries as fast as they can (each one created and then
 // renamed or removed, as the transform does) when an ending signal comes:
 // the ending waits for the step in progress, nothing is created after it,
-// and no temporary is left, on whichever thread it was made.
+// and no temporary is left, on whichever thread it was made. Every removal
+// is slowed, the ending's own too, so that a temporary thrown away while the
+// ending removes it is likely: its name must not be freed under the ending
+// (AddressSanitizer would end the child otherwise).
 TEST(Signals, TemporariesBeingMadeOnAnyThreadAreAllRemoved) {
     for (int threads : {1, 4, 16}) {
         SCOPED_TRACE(testing::Message() << threads << " threads");
         temp_dir dir;
         pty::session run;
         ASSERT_TRUE(run.start([&dir, threads](int report) -> int {
+            fault_hook(fault_point::unlink, [] { std::this_thread::sleep_for(std::chrono::microseconds(300)); });
             if (!start_ending()) return 6;
             const auto make_temporaries = [&dir](int thread) {
                 const std::string name = dir.at("out" + std::to_string(thread));
@@ -301,4 +328,35 @@ TEST(Signals, AClosedOutputEndsTheRunCleanly) {
                                                        << status.code << " signal " << status.signal;
         expect_nothing_lost(dir, tree, false, delete_input);
     }
+}
+
+// A reader that leaves after five reports (tovik t | head): the run notices
+// at its next line, not a buffer later, and makes few more containers.
+TEST(Signals, AReaderThatLeavesIsNoticedAtTheNextLine) {
+    temp_dir dir(memory_base());
+    for (int i = 0; i < 600; ++i) {
+        ASSERT_TRUE(write_file(dir.at("t/f" + std::to_string(1000 + i)), random_bytes(64u << 10, i)));
+    }
+    const std::string before_reports = dialogue_text(KEY.size(), true, "") + "\n";
+    const std::string lines =
+        std::to_string(std::count(before_reports.begin(), before_reports.end(), '\n') + 5);
+    pty::child_options options;
+    options.working_dir = dir.root;
+    options.set_env = {{"TOVIK_WORKERS", "1"}};
+    pty::session run;
+    ASSERT_TRUE(run.start({"/bin/bash", "-c",
+                           "\"$0\" t | stdbuf -o0 head -n " + lines + "; exit ${PIPESTATUS[0]}",
+                           TOVIK_BINARY},
+                          options));
+    ASSERT_TRUE(type_dialogue(run, KEY));
+    const pty::exit_status status = run.wait_exit();
+    EXPECT_TRUE(status.exited && status.code == 1) << run.transcript();
+    int containers = 0;
+    for (const auto& [name, bytes] : snapshot(dir.root)) containers += name.ends_with(".tvk");
+    // A buffer of 4 KiB holds 146 of these reports: the run would notice the
+    // reader's leaving only at its second one. The reader may take a while to
+    // go once it has its lines.
+    EXPECT_LT(containers, 5 + 100) << "containers made after the reader left";
+    std::printf("%d containers made for 5 reports read\n", containers);
+    EXPECT_TRUE(temporaries(dir.root).empty());
 }

@@ -17,6 +17,7 @@
 #include <cerrno>
 
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "platform/wildcard.h"
@@ -81,6 +82,9 @@ bool examine(int dir_fd, const char* at, unsigned char type, directory_entry& en
 void read_matching(const std::string& directory, const std::string& name_pattern,
                    listing& open) {
     std::unique_ptr<DIR, directory_closer> dir(opendir(directory.c_str()));
+    // Out of memory is not a directory that cannot be read: it ends the
+    // collection, as the entries' own allocations do.
+    if (!dir && errno == ENOMEM) throw std::bad_alloc();
     if (!dir) return;
     for (;;) {
         errno = 0;

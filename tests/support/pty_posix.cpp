@@ -155,6 +155,10 @@ bool session::launch(const std::function<void()>& run_child, const child_options
         close_range(CHILD_REPORT_FD + 1, ~0U, 0);
         if (!options.working_dir.empty() && chdir(options.working_dir.c_str()) != 0) _exit(126);
         for (const auto& [name, value] : options.set_env) setenv(name.c_str(), value.c_str(), 1);
+        for (const auto& [resource, limit] : options.limits) {
+            const rlimit both{limit, limit};
+            if (setrlimit(resource, &both) != 0) _exit(125);
+        }
         run_child();
         _exit(0);
     }

@@ -3,6 +3,7 @@
 // still running when its session ends is killed.
 #pragma once
 
+#include <sys/resource.h>
 #include <sys/types.h>
 #include <termios.h>
 
@@ -25,6 +26,8 @@ struct child_options {
     std::vector<std::pair<std::string, std::string>> set_env;  // NAME, value
     stdin_source input = stdin_source::terminal;
     std::string input_file;  // for stdin_source::file
+    // Resource limits (RLIMIT_..., soft and hard) the child takes on.
+    std::vector<std::pair<int, rlim_t>> limits;
     // A new session with no controlling terminal at all; output then goes
     // through a pipe (still read with transcript()) and stdin is /dev/null
     // unless input_file is used.
