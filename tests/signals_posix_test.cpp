@@ -167,13 +167,14 @@ TEST(Signals, TemporariesBeingMadeOnAnyThreadAreAllRemoved) {
             const auto make_temporaries = [&dir](int thread) {
                 const std::string name = dir.at("out" + std::to_string(thread));
                 for (unsigned round = 0;; ++round) {
-                    temp_output output;
-                    if (!begin_output(name, output) || !write_all(output.file, "partial", 7) ||
-                        !close_file(output.file)) {
+                    // On the heap, as in a run: gone with its round.
+                    const auto output = std::make_unique<temp_output>();
+                    if (!begin_output(name, *output) || !write_all(output->file, "partial", 7) ||
+                        !close_file(output->file)) {
                         _exit(2);
                     }
                     bool taken = false;
-                    if (round % 2 == 0 && !finish_output(output, name, true, taken)) _exit(3);
+                    if (round % 2 == 0 && !finish_output(*output, name, true, taken)) _exit(3);
                 }
             };
             for (int t = 0; t < threads; ++t) quiet_thread([&make_temporaries, t] { make_temporaries(t); }).detach();
