@@ -9,9 +9,8 @@
 #include <string>
 #include <thread>
 
-#include "platform/files.h"
 #include "platform/ending.h"
-#include "platform/temp_name.h"
+#include "platform/files.h"
 #include "platform/terminal.h"
 #include "support/system_win32.h"
 
@@ -24,12 +23,10 @@ constexpr char DIRECTORY_VARIABLE[] = "TOVIK_INTERRUPT_TEST_DIR";
 TEST(ConsoleInterrupt, DISABLED_ChildInterruptedWhileWriting) {
     char directory[MAX_PATH];
     ASSERT_GT(GetEnvironmentVariableA(DIRECTORY_VARIABLE, directory, MAX_PATH), 0u);
-    install_interrupt_cleanup();
-    os_file output;
-    std::string temp;
-    ASSERT_TRUE(create_temp_beside(std::string(directory) + "\\out.txt", output, temp));
-    ASSERT_TRUE(write_all(output, "partial", 7));
-    track_partial_output(temp.c_str());
+    ASSERT_TRUE(start_ending());
+    temp_output output;
+    ASSERT_TRUE(begin_output(std::string(directory) + "\\out.txt", output));
+    ASSERT_TRUE(write_all(output.file, "partial", 7));
 
     HANDLE console = open_console_input();
     ASSERT_NE(console, INVALID_HANDLE_VALUE);

@@ -237,7 +237,8 @@ TEST(KeyEntryInterrupt, EndingSignalsRestoreTheTerminalAndRemoveTheOutput) {
 // Child side of the stop test: a small job-control shell. The entry runs in
 // its own foreground process group (so a stop is not discarded as it would
 // be for the session leader); the shell stops it while it waits in raw mode,
-// reports whether the terminal came back to its own mode, and continues it.
+// reports whether the terminal came back to its own mode, continues it in
+// the background (the terminal must stay so), then in the foreground.
 int stop_and_continue_entry(int report) {
     termios own{};
     if (tcgetattr(STDIN_FILENO, &own) != 0) return 10;
@@ -262,6 +263,13 @@ int stop_and_continue_entry(int report) {
     int status = 0;
     if (waitpid(job, &status, WUNTRACED) != job || !WIFSTOPPED(status)) return 12;
     report_int(report, tcgetattr(STDIN_FILENO, &current) == 0 && pty::same_mode(current, own));
+    // Continued in the background (bg): the terminal stays the shell's.
+    if (tcsetpgrp(STDIN_FILENO, getpgrp()) != 0) return 15;
+    kill(job, SIGCONT);
+    usleep(200000);
+    report_int(report, tcgetattr(STDIN_FILENO, &current) == 0 && pty::same_mode(current, own));
+    // Then in the foreground (fg).
+    if (tcsetpgrp(STDIN_FILENO, job) != 0) return 16;
     kill(job, SIGCONT);
     if (waitpid(job, &status, 0) != job) return 13;
     return WIFEXITED(status) ? WEXITSTATUS(status) : 14;
@@ -270,14 +278,16 @@ int stop_and_continue_entry(int report) {
 TEST(KeyEntryInterrupt, StopRestoresTheTerminalAndContinueResumesTheEntry) {
     pty::session term;
     ASSERT_TRUE(term.start(stop_and_continue_entry));
-    ASSERT_TRUE(term.wait_for_report(sizeof(int)));
-    int restored_when_stopped = 0;
-    std::memcpy(&restored_when_stopped, term.report().data(), sizeof(int));
-    EXPECT_EQ(restored_when_stopped, 1);
-    // Continued, the read takes raw mode back: the keys are not shown.
+    ASSERT_TRUE(term.wait_for_report(2 * sizeof(int)));
+    int restored[2] = {0, 0};  // when stopped, when continued in the background
+    std::memcpy(restored, term.report().data(), sizeof restored);
+    EXPECT_EQ(restored[0], 1);
+    EXPECT_EQ(restored[1], 1);
+    // Continued in the foreground, the read takes raw mode back: the keys
+    // are not shown.
     ASSERT_TRUE(term.send_when_reading("ab\r"));
     expect_normal_end(term);
-    EXPECT_TRUE(entries_of(term.report().substr(sizeof(int))) == one_entry(0, "ab"));
+    EXPECT_TRUE(entries_of(term.report().substr(sizeof restored)) == one_entry(0, "ab"));
     EXPECT_EQ(term.transcript(), "**");
 }
 

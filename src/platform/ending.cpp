@@ -113,4 +113,9 @@ void resume_after_stop() {
     holding.unlock();
 }
 
+void answer_continue() {
+    holding.lock();
+    resume_after_stop();
+}
+
 }  // namespace ending_internals

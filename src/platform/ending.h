@@ -14,8 +14,8 @@
 //   - draw the status line (the main thread).
 // A stop (POSIX: SIGTSTP) is answered by the same owner: it waits for the
 // steps in progress, puts the terminal's mode back and erases the status
-// line, stops, and once continued makes the terminal raw again if a key read
-// was waiting.
+// line, stops, and once continued in the foreground makes the terminal raw
+// again if a key read was waiting.
 #pragma once
 
 #include <cstdint>
@@ -84,10 +84,14 @@ namespace ending_internals {
 // for good, removes the temporaries, puts the terminal's mode back and
 // erases the status line. The process must end right after.
 void end_the_run();
-// A stop: waits for the steps in progress and holds off new ones until
-// resume_after_stop.
+// A stop: waits for the steps in progress, holds off new ones, puts the
+// terminal's mode back and erases the status line; resume_after_stop makes
+// the terminal raw again if a read waits (and the process has the terminal),
+// and lets the steps go on. A continue after any stop does the same, under
+// the hold.
 void hold_steps_for_stop();
 void resume_after_stop();
+void answer_continue();
 // Puts back the mode a key read saved, if the terminal is raw now; and makes
 // it raw again after a stop. The system's ending file holds the mode.
 void restore_terminal_mode();

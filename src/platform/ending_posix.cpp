@@ -1,7 +1,7 @@
 // The ending on POSIX: every signal whose default action ends the process is
 // blocked in every thread and taken by one thread of its own, which ends the
 // run under the hold and then lets the signal end the process. A stop
-// (SIGTSTP) is taken by the same thread. The signals a fault raises stay
+// (SIGTSTP) and a continue (SIGCONT) are taken by the same thread. The signals a fault raises stay
 // where they are: they belong to the thread that faulted.
 #include <pthread.h>
 #include <signal.h>
@@ -78,6 +78,12 @@ void* answer_signals(void*) {
             ending_internals::resume_after_stop();
             continue;
         }
+        // Continued after a stop of any kind: a key read waiting takes its
+        // raw mode back, once the terminal is this process's again.
+        if (sig == SIGCONT) {
+            ending_internals::answer_continue();
+            continue;
+        }
         ending_internals::end_the_run();
         raise_default(sig);
         _exit(128 + sig);  // not reached: the signal ends the process
@@ -108,6 +114,7 @@ bool start_ending() {
     for (int sig : ENDING_SIGNALS) answer_unless_ignored(sig);
     for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) answer_unless_ignored(sig);
     answer_unless_ignored(SIGTSTP);
+    sigaddset(&answered, SIGCONT);  // blocked, it still continues the process
     // Blocked here, before any other thread exists: every thread inherits it.
     pthread_sigmask(SIG_BLOCK, &answered, nullptr);
     pthread_attr_t attributes;
@@ -166,7 +173,8 @@ void restore_terminal_mode() {
 }
 
 void reenter_raw_mode() {
-    if (raw) set_mode(raw_mode);
+    // Continued in the background, the terminal stays as the shell has it.
+    if (raw && tcgetpgrp(terminal) == getpgrp()) set_mode(raw_mode);
 }
 
 }  // namespace ending_internals
