@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <system_error>
 
+#include "platform/disk_record.h"
 #include "platform/status_line.h"
 #include "platform/terminal.h"
 
@@ -62,7 +63,9 @@ void answer_ending_signals() {
     for (;;) {
         int sig = 0;
         if (sigwait(&answered, &sig) != 0) continue;
-        end_the_run([](const char* path) { unlink(path); });
+        end_the_run([](const char* path) {
+            if (unlink(path) == 0 && disk_recording()) disk_record({.op = disk_op::unlink, .path = path});
+        });
         restore_terminal_for_good();
         erase_status_line();
         raise_default(sig);
