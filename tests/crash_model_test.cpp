@@ -1,13 +1,13 @@
 // The crash checker on records written by hand: what each sync makes
 // durable, and which states break which promise.
+#include "support/crash_model.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <set>
 #include <string>
 #include <vector>
-
-#include "support/crash_model.h"
 
 namespace {
 
@@ -30,14 +30,21 @@ struct record_maker {
     record_maker& write(std::uint64_t file, const std::string& bytes) {
         const std::int64_t at = sizes[file];
         sizes[file] += static_cast<std::int64_t>(bytes.size());
-        return add({.op = disk_op::write, .bytes = bytes, .file = {1, file}, .digest = disk_digest(bytes),
+        return add({.op = disk_op::write,
+                    .bytes = bytes,
+                    .file = {1, file},
+                    .digest = disk_digest(bytes),
                     .offset = at});
     }
     record_maker& rename(const std::string& from, const std::string& to) {
         return add({.op = disk_op::rename, .path = from, .to = to});
     }
-    record_maker& unlink(const std::string& path) { return add({.op = disk_op::unlink, .path = path}); }
-    record_maker& fsync(std::uint64_t file) { return add({.op = disk_op::file_sync, .file = {1, file}}); }
+    record_maker& unlink(const std::string& path) {
+        return add({.op = disk_op::unlink, .path = path});
+    }
+    record_maker& fsync(std::uint64_t file) {
+        return add({.op = disk_op::file_sync, .file = {1, file}});
+    }
     record_maker& sync_directory(const std::string& path) {
         return add({.op = disk_op::directory_sync, .path = path});
     }
@@ -70,38 +77,64 @@ struct model_case {
 TEST(CrashModel, EachSyncMakesDurableWhatItCoversAndNoMore) {
     using enum crash_fault;
     const model_case cases[] = {
-        {"synced, then deleted and synced", [](record_maker& r) { r.output().syncfs().unlink("d/in").syncfs(); }, {}},
-        {"deleted before any sync", [](record_maker& r) { r.output().unlink("d/in").syncfs(); }, {user_file}},
-        {"names synced, data not", [](record_maker& r) { r.output().sync_directory("d").unlink("d/in").syncfs(); },
+        {"synced, then deleted and synced",
+         [](record_maker& r) { r.output().syncfs().unlink("d/in").syncfs(); },
+         {}},
+        {"deleted before any sync",
+         [](record_maker& r) { r.output().unlink("d/in").syncfs(); },
+         {user_file}},
+        {"names synced, data not",
+         [](record_maker& r) { r.output().sync_directory("d").unlink("d/in").syncfs(); },
          {user_file}},
         {"data and names synced by fsyncs",
-         [](record_maker& r) { r.output(true).sync_directory("d").unlink("d/in").sync_directory("d"); }, {}},
+         [](record_maker& r) {
+             r.output(true).sync_directory("d").unlink("d/in").sync_directory("d");
+         },
+         {}},
         {"a syncfs that began before the write",
          [](record_maker& r) {
              r.create("d/in.tvk.tovik-partial-AbCdEf", 7).write(7, OUTPUT).syncfs(1);
-             r.rename("d/in.tvk.tovik-partial-AbCdEf", "d/in.tvk").sync_directory("d").unlink("d/in").syncfs();
+             r.rename("d/in.tvk.tovik-partial-AbCdEf", "d/in.tvk")
+                 .sync_directory("d")
+                 .unlink("d/in")
+                 .syncfs();
          },
          {user_file}},
         {"fin before any sync", [](record_maker& r) { r.output(); }, {output_at_fin}},
         {"a short output beside its input, no fin", [](record_maker& r) { r.output(); }, {}, false},
-        {"a deletion not synced at fin", [](record_maker& r) { r.output().syncfs().unlink("d/in"); },
+        {"a deletion not synced at fin",
+         [](record_maker& r) { r.output().syncfs().unlink("d/in"); },
          {deletion_at_fin}},
-        {"a write into the user's file", [](record_maker& r) { r.write(3, "x").output().syncfs(); }, {record}},
+        {"a write into the user's file",
+         [](record_maker& r) { r.write(3, "x").output().syncfs(); },
+         {record}},
         {"a file nobody promised",
-         [](record_maker& r) { r.create("d/other", 8).write(8, "x").output().syncfs(); }, {stray_file}},
-        {"a file replaced by the start of its output", [](record_maker& r) { r.output(); }, {}, false,
+         [](record_maker& r) { r.create("d/other", 8).write(8, "x").output().syncfs(); },
+         {stray_file}},
+        {"a file replaced by the start of its output",
+         [](record_maker& r) { r.output(); },
+         {},
+         false,
          {{"d/in", INPUT}, {"d/in.tvk", "older"}}},
         {"decrypted in place without an fsync",
          [](record_maker& r) {
-             r.create("d/in.tovik-partial-AbCdEf", 7).write(7, OUTPUT).rename("d/in.tovik-partial-AbCdEf", "d/in");
+             r.create("d/in.tovik-partial-AbCdEf", 7)
+                 .write(7, OUTPUT)
+                 .rename("d/in.tovik-partial-AbCdEf", "d/in");
          },
-         {user_file}, false, {{"d/in", INPUT}}, {"d/in", "d/in", OUTPUT, true}},
+         {user_file},
+         false,
+         {{"d/in", INPUT}},
+         {"d/in", "d/in", OUTPUT, true}},
         {"decrypted in place after an fsync",
          [](record_maker& r) {
              r.create("d/in.tovik-partial-AbCdEf", 7).write(7, OUTPUT).fsync(7);
              r.rename("d/in.tovik-partial-AbCdEf", "d/in");
          },
-         {}, false, {{"d/in", INPUT}}, {"d/in", "d/in", OUTPUT, true}},
+         {},
+         false,
+         {{"d/in", INPUT}},
+         {"d/in", "d/in", OUTPUT, true}},
     };
     for (const model_case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -112,7 +145,8 @@ TEST(CrashModel, EachSyncMakesDurableWhatItCoversAndNoMore) {
         EXPECT_GT(v.states, v.operations);
         for (int kind = 0; kind < static_cast<int>(crash_fault::count_); ++kind) {
             EXPECT_EQ(v.faults[kind] > 0, c.found.contains(static_cast<crash_fault>(kind)))
-                << "fault kind " << kind << "\n" << v.report;
+                << "fault kind " << kind << "\n"
+                << v.report;
         }
     }
 }

@@ -2,8 +2,8 @@
 // records its effects on the disk (platform/disk_record.h) and hands the
 // record over event by event; every state a power cut could leave after
 // each operation is then checked (support/crash_model.h).
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -118,7 +118,9 @@ std::map<std::string, std::string> replacing_tree() {
     };
 }
 
-bool is_container(const std::string& bytes) { return bytes.starts_with(header_of(KEY)); }
+bool is_container(const std::string& bytes) {
+    return bytes.starts_with(header_of(KEY));
+}
 
 // A line of what the run said after the dialogue (which ends in a newline) begins so.
 bool said_line(const std::string& said, const std::string& start) {
@@ -155,7 +157,8 @@ checked_run check_run(const workload& w, const char* workers, int omit_sync = 0)
             renaming.push_back(target);
     }
     if (w.twist == run_twist::wrong_key) {
-        write_file(dir.at(renaming[renaming.size() / 2]), container_of("another key's", "another key"));
+        write_file(dir.at(renaming[renaming.size() / 2]),
+                   container_of("another key's", "another key"));
     }
     std::vector<int> editing_calls;  // the rename calls to edit before, from 1
     for (std::size_t i = 0; i < renaming.size(); ++i) {
@@ -211,11 +214,12 @@ checked_run check_run(const workload& w, const char* workers, int omit_sync = 0)
         // A container under another key, a target the rules skip, or an
         // input changed before its replacement in place: nothing is promised.
         if (bytes.starts_with(CONTAINER_MAGIC) && !is_container(bytes)) continue;
-        if (said_line(said, target + " skipped:") || said_line(said, target + " was not replaced")) continue;
+        if (said_line(said, target + " skipped:") || said_line(said, target + " was not replaced"))
+            continue;
         crash_promise p{target, output_of(target, bytes),
                         is_container(bytes) ? plain_of(bytes, KEY) : container_of(bytes, KEY)};
-        p.committed = said_line(said, target + (is_container(bytes) ? " decrypting" : " encrypting") +
-                                          " .....ok!\n");
+        p.committed = said_line(
+            said, target + (is_container(bytes) ? " decrypting" : " encrypting") + " .....ok!\n");
         if (p.committed) result.committed.push_back(target);
         expected.promises.push_back(std::move(p));
     }
@@ -223,7 +227,8 @@ checked_run check_run(const workload& w, const char* workers, int omit_sync = 0)
     // The record is faithful: replayed with nothing lost, it gives the disk.
     const auto disk = snapshot(dir.root);
     for (const auto& [name, bytes] : result.verdict.final_state) {
-        EXPECT_TRUE(disk.contains(name) && disk.at(name) == bytes) << name << " differs from the disk";
+        EXPECT_TRUE(disk.contains(name) && disk.at(name) == bytes)
+            << name << " differs from the disk";
     }
     for (const auto& [name, bytes] : disk) {
         EXPECT_TRUE(result.verdict.final_state.contains(name)) << name << " is not in the record";
@@ -282,13 +287,13 @@ TEST(Crash, EveryCrashStateOfWholeRunsKeepsEachFileOrItsOutput) {
             const checked_run c = check_run(w, workers);
             expect_ending(w, c, workers == std::string("1"));
             const crash_verdict& v = c.verdict;
-            std::printf("crash states of %s, %s workers: %zu operations, %zu crash states\n", w.name,
-                        workers, v.operations, v.states);
+            std::printf("crash states of %s, %s workers: %zu operations, %zu crash states\n",
+                        w.name, workers, v.operations, v.states);
             EXPECT_GT(v.states, v.operations);
             EXPECT_EQ(v.reduced, 0u) << "a group was too large to take whole";
             all_states += v.states;
-            const bool deletions_pending_at_fin =
-                !DELETIONS_DURABLE_AT_FIN && w.delete_input && c.run.after_dialogue.ends_with("\nfin\n");
+            const bool deletions_pending_at_fin = !DELETIONS_DURABLE_AT_FIN && w.delete_input &&
+                                                  c.run.after_dialogue.ends_with("\nfin\n");
             if (!deletions_pending_at_fin) {
                 EXPECT_EQ(v.fault_count(), 0u) << v.report;
                 continue;
@@ -321,11 +326,22 @@ TEST(Crash, ASyncLeftOutIsFoundWithItsOperationAndFile) {
         std::vector<std::string> told;  // parts of the report
     };
     const omission omissions[] = {
-        {"fsync before the rename in place", false, 1, crash_fault::user_file,
-         {"rename t/d/inplace.tovik-partial-", " -> t/d/inplace): t/d/inplace holds 0 bytes, not its own"}},
-        {"syncfs before the deletions", true, 2, crash_fault::user_file,
+        {"fsync before the rename in place",
+         false,
+         1,
+         crash_fault::user_file,
+         {"rename t/d/inplace.tovik-partial-",
+          " -> t/d/inplace): t/d/inplace holds 0 bytes, not its own"}},
+        {"syncfs before the deletions",
+         true,
+         2,
+         crash_fault::user_file,
          {"unlink {in}): {in} is lost, and its output {out} is missing"}},
-        {"syncfs before fin", false, 2, crash_fault::output_at_fin, {"): at fin, the output {out} "}},
+        {"syncfs before fin",
+         false,
+         2,
+         crash_fault::output_at_fin,
+         {"): at fin, the output {out} "}},
     };
     for (const omission& o : omissions) {
         SCOPED_TRACE(o.name);
@@ -335,14 +351,16 @@ TEST(Crash, ASyncLeftOutIsFoundWithItsOperationAndFile) {
         std::printf("with the %s left out: %zu faults in %zu crash states; the first:\n%s", o.name,
                     v.fault_count(), v.states, v.report.substr(0, v.report.find('\n') + 1).c_str());
         EXPECT_GT(v.count(o.kind), 0u) << v.report;
-        const auto first = std::find_if(c.committed.begin(), c.committed.end(), [&](const std::string& t) {
-            return output_of(t, w.files.at(t)) != t;
-        });
+        const auto first =
+            std::find_if(c.committed.begin(), c.committed.end(),
+                         [&](const std::string& t) { return output_of(t, w.files.at(t)) != t; });
         ASSERT_NE(first, c.committed.end());
         for (std::string text : o.told) {
-            for (const auto& [mark, name] : {std::pair{std::string("{in}"), *first},
-                                             std::pair{std::string("{out}"), output_of(*first, w.files.at(*first))}}) {
-                for (std::size_t at; (at = text.find(mark)) != std::string::npos;) text.replace(at, mark.size(), name);
+            for (const auto& [mark, name] :
+                 {std::pair{std::string("{in}"), *first},
+                  std::pair{std::string("{out}"), output_of(*first, w.files.at(*first))}}) {
+                for (std::size_t at; (at = text.find(mark)) != std::string::npos;)
+                    text.replace(at, mark.size(), name);
             }
             EXPECT_NE(v.report.find(text), std::string::npos) << text << "\n" << v.report;
         }

@@ -26,8 +26,8 @@ enum class disk_op : std::uint8_t {
 struct disk_event {
     disk_op op = disk_op::create;
     std::string_view path{};
-    std::string_view to{};   // rename
-    file_identity file{};    // create, write, attributes, file_sync
+    std::string_view to{};     // rename
+    file_identity file{};      // create, write, attributes, file_sync
     std::uint64_t volume = 0;  // volume_sync
     std::int64_t offset = 0;   // write
     // The bytes written, valid during the sink's take only; the digest is

@@ -180,7 +180,8 @@ bool sync_file(os_file& file) {
     do {
         result = ::fsync(descriptor(file));
     } while (result != 0 && errno == EINTR);
-    if (result == 0 && disk_recording()) record_on_file(disk_op::file_sync, descriptor(file), {}, begun);
+    if (result == 0 && disk_recording())
+        record_on_file(disk_op::file_sync, descriptor(file), {}, begun);
     return result == 0;
 }
 

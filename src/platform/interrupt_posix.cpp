@@ -64,7 +64,8 @@ void answer_ending_signals() {
         int sig = 0;
         if (sigwait(&answered, &sig) != 0) continue;
         end_the_run([](const char* path) {
-            if (unlink(path) == 0 && disk_recording()) disk_record({.op = disk_op::unlink, .path = path});
+            if (unlink(path) == 0 && disk_recording())
+                disk_record({.op = disk_op::unlink, .path = path});
         });
         restore_terminal_for_good();
         erase_status_line();

@@ -49,10 +49,15 @@ struct reader {
 
 std::string encode_event(const disk_event& e) {
     std::string out(1, EVENT_MARK);
-    const std::uint64_t numbers[EVENT_NUMBERS] = {
-        static_cast<std::uint64_t>(e.op), e.file.volume, e.file.index,
-        e.volume, static_cast<std::uint64_t>(e.offset), e.digest,
-        e.sequence, e.thread, e.begun};
+    const std::uint64_t numbers[EVENT_NUMBERS] = {static_cast<std::uint64_t>(e.op),
+                                                  e.file.volume,
+                                                  e.file.index,
+                                                  e.volume,
+                                                  static_cast<std::uint64_t>(e.offset),
+                                                  e.digest,
+                                                  e.sequence,
+                                                  e.thread,
+                                                  e.begun};
     for (const std::uint64_t n : numbers) put_number(out, n);
     put_text(out, e.path);
     put_text(out, e.to);
@@ -126,15 +131,23 @@ bool temporary(const std::string& path) {
 std::string describe(const recorded_event& e) {
     if (e.outside) return "the test changes " + e.path;
     switch (e.op) {
-        case disk_op::create: return "create " + e.path;
+        case disk_op::create:
+            return "create " + e.path;
         case disk_op::write:
-            return "write " + std::to_string(e.bytes.size()) + " bytes at " + std::to_string(e.offset);
-        case disk_op::attributes: return "set attributes";
-        case disk_op::rename: return "rename " + e.path + " -> " + e.to;
-        case disk_op::unlink: return "unlink " + e.path;
-        case disk_op::file_sync: return "fsync";
-        case disk_op::directory_sync: return "fsync of the directory " + e.path;
-        case disk_op::volume_sync: return "syncfs through " + e.path;
+            return "write " + std::to_string(e.bytes.size()) + " bytes at " +
+                   std::to_string(e.offset);
+        case disk_op::attributes:
+            return "set attributes";
+        case disk_op::rename:
+            return "rename " + e.path + " -> " + e.to;
+        case disk_op::unlink:
+            return "unlink " + e.path;
+        case disk_op::file_sync:
+            return "fsync";
+        case disk_op::directory_sync:
+            return "fsync of the directory " + e.path;
+        case disk_op::volume_sync:
+            return "syncfs through " + e.path;
     }
     return "?";
 }
@@ -272,7 +285,8 @@ private:
         }
         switch (e.op) {
             case disk_op::create:
-                if (current_.contains(e.path)) return record_fault(index, e.path + " exists already");
+                if (current_.contains(e.path))
+                    return record_fault(index, e.path + " exists already");
                 if (!volume_) volume_ = e.file.volume;
                 by_identity_[e.file] = current_[e.path] = files_.size();
                 files_.push_back({{}, 0, {}, e.path});
@@ -280,11 +294,13 @@ private:
                 return;
             case disk_op::write: {
                 const auto it = by_identity_.find(e.file);
-                if (it == by_identity_.end()) return record_fault(index, "a write to a file the run did not create");
+                if (it == by_identity_.end())
+                    return record_fault(index, "a write to a file the run did not create");
                 file_data& f = files_[it->second];
                 if (static_cast<std::size_t>(e.offset) != f.content.size()) {
-                    return record_fault(index, "a write at " + std::to_string(e.offset) + " into " + f.name +
-                                                   " of " + std::to_string(f.content.size()) +
+                    return record_fault(index, "a write at " + std::to_string(e.offset) + " into " +
+                                                   f.name + " of " +
+                                                   std::to_string(f.content.size()) +
                                                    " bytes: the model takes appends only");
                 }
                 f.content += e.bytes;
@@ -314,7 +330,8 @@ private:
                 for (name_op& op : ops_) {
                     if (op.sequence >= e.begun) continue;
                     if (directory_of(op.path) == e.path) op.path_synced = true;
-                    if (op.change == name_change::rename && directory_of(op.to) == e.path) op.to_synced = true;
+                    if (op.change == name_change::rename && directory_of(op.to) == e.path)
+                        op.to_synced = true;
                 }
                 return;
             case disk_op::volume_sync:
@@ -377,10 +394,13 @@ private:
         }
         std::map<std::size_t, std::vector<std::size_t>> members;
         for (std::size_t item = 0; item < count; ++item) members[groups.find(item)].push_back(item);
-        for (const auto& [root, items] : members) {
+        for (const auto& group : members) {
+            const std::vector<std::size_t>& items = group.second;
             std::vector<std::size_t> counts;
             for (const std::size_t item : items) {
-                counts.push_back(item < pending_ops.size() ? 2 : 2 + cuts(pending_files[item - pending_ops.size()]));
+                counts.push_back(item < pending_ops.size()
+                                     ? 2
+                                     : 2 + cuts(pending_files[item - pending_ops.size()]));
             }
             const bool whole = bounded_choices(counts, [&](const std::vector<std::size_t>& choice) {
                 for (std::size_t k = 0; k < items.size(); ++k) {
@@ -451,7 +471,8 @@ private:
         if (!at_fin_) return;
         for (const crash_promise& p : expected_.promises) {
             if (p.committed && !complete(p))
-                fault(crash_fault::output_at_fin, point_, p.output, "at fin, the output " + output_status(p));
+                fault(crash_fault::output_at_fin, point_, p.output,
+                      "at fin, the output " + output_status(p));
         }
         for (const std::string& name : unlinked_) {
             if (!current_.contains(name) && names_.contains(name))
@@ -464,13 +485,12 @@ private:
         const auto here = names_.find(name);
         if (here != names_.end() && equal(here->second, bytes)) return;
         const auto as_input = by_input_.find(name);
-        const crash_promise* input_of = as_input == by_input_.end() || changed_.contains(name)
-                                            ? nullptr
-                                            : as_input->second;
+        const crash_promise* input_of =
+            as_input == by_input_.end() || changed_.contains(name) ? nullptr : as_input->second;
         if (input_of != nullptr && complete(*input_of)) return;
         const auto as_output = by_output_.find(name);
-        if (as_output != by_output_.end() && as_output->second->input != name && here != names_.end() &&
-            starts(here->second, as_output->second->output_bytes)) {
+        if (as_output != by_output_.end() && as_output->second->input != name &&
+            here != names_.end() && starts(here->second, as_output->second->output_bytes)) {
             return;
         }
         std::string what = here == names_.end()
@@ -525,12 +545,14 @@ private:
         for (std::size_t f = 0; f < files_.size(); ++f) {
             const std::size_t size = files_[f].content.size();
             if (length_[f] == size) continue;
-            parts.push_back("data of " + files_[f].name +
-                            (length_[f] == files_[f].durable
-                                 ? " lost"
-                                 : " cut at " + std::to_string(length_[f]) + " of " + std::to_string(size)));
+            parts.push_back(
+                "data of " + files_[f].name +
+                (length_[f] == files_[f].durable
+                     ? " lost"
+                     : " cut at " + std::to_string(length_[f]) + " of " + std::to_string(size)));
         }
-        for (std::size_t f = 0; f < files_.size(); ++f) all_lost = all_lost && length_[f] == files_[f].durable;
+        for (std::size_t f = 0; f < files_.size(); ++f)
+            all_lost = all_lost && length_[f] == files_[f].durable;
         if (parts.empty()) return "nothing lost";
         if (all_lost && parts.size() > 2) return "everything pending lost";
         std::string text;
@@ -538,15 +560,17 @@ private:
         return text;
     }
 
-    void fault(crash_fault kind, std::ptrdiff_t point, const std::string& file, const std::string& what) {
+    void fault(crash_fault kind, std::ptrdiff_t point, const std::string& file,
+               const std::string& what) {
         ++verdict_.faults[static_cast<int>(kind)];
         verdict_.files[static_cast<int>(kind)].insert(file);
         if (reported_.size() >= REPORTED || !reported_.insert({point, what}).second) return;
         std::string where = "before the first operation";
         if (point >= 0) {
             const recorded_event& e = record_[static_cast<std::size_t>(point)];
-            where = "after operation " + std::to_string(point + 1) + " of " + std::to_string(record_.size()) +
-                    " (thread " + std::to_string(e.thread) + ": " + describe(e) + ")";
+            where = "after operation " + std::to_string(point + 1) + " of " +
+                    std::to_string(record_.size()) + " (thread " + std::to_string(e.thread) + ": " +
+                    describe(e) + ")";
         }
         verdict_.report += where + ": " + what +
                            (kind == crash_fault::record ? "\n" : " [" + state_text() + "]\n");
@@ -575,9 +599,10 @@ private:
     std::vector<char> lost_;           // per op
     std::vector<std::size_t> length_;  // per file
     bool names_known_ = false;
-    std::vector<char> names_for_;      // the lost_ that names_ was made for
+    std::vector<char> names_for_;  // the lost_ that names_ was made for
     std::map<std::string, std::size_t> names_;
-    std::map<std::pair<std::size_t, const std::string*>, std::pair<std::size_t, std::size_t>> matches_;
+    std::map<std::pair<std::size_t, const std::string*>, std::pair<std::size_t, std::size_t>>
+        matches_;
     std::set<std::pair<std::ptrdiff_t, std::string>> reported_;
 };
 

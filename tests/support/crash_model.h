@@ -110,11 +110,11 @@ struct crash_expectations {
 };
 
 enum class crash_fault {
-    user_file,          // a file of the user lost or changed beyond the promises
-    stray_file,         // a name that is no promised output, or not its start
-    output_at_fin,      // an output reported done not complete at "fin"
-    deletion_at_fin,    // a name the run unlinked back at "fin"
-    record,             // the record itself cannot be replayed
+    user_file,        // a file of the user lost or changed beyond the promises
+    stray_file,       // a name that is no promised output, or not its start
+    output_at_fin,    // an output reported done not complete at "fin"
+    deletion_at_fin,  // a name the run unlinked back at "fin"
+    record,           // the record itself cannot be replayed
     count_
 };
 
@@ -132,7 +132,9 @@ struct crash_verdict {
 
     std::size_t fault_count() const;
     std::size_t count(crash_fault kind) const { return faults[static_cast<int>(kind)]; }
-    const std::set<std::string>& named(crash_fault kind) const { return files[static_cast<int>(kind)]; }
+    const std::set<std::string>& named(crash_fault kind) const {
+        return files[static_cast<int>(kind)];
+    }
 };
 
 crash_verdict check_crash_states(const std::vector<recorded_event>& record,
