@@ -4,6 +4,10 @@
 // made it. The platform layer reports each operation once it has succeeded;
 // a sink given by the test keeps them. Off unless a sink is set: then each
 // operation costs one relaxed load of a null pointer (disk_recording).
+//
+// A write comes with its bytes and their digest. The crash tests keep the
+// bytes, of which the states of a file cut short are made, and check each
+// write's bytes against its digest when they read the record back.
 #pragma once
 
 #include <atomic>

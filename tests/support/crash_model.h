@@ -3,7 +3,8 @@
 // against what the run promises.
 //
 // The persistence model. What a sync made durable stays: a file sync
-// (fsync) the data written to that file before the sync began; a directory
+// (fsync) the data written to that file before the sync began, not its
+// name; a directory
 // sync the creations, renames and unlinks in that directory made before it
 // began; a volume sync (syncfs) all of these on its volume. Everything else
 // is pending at a crash, and then:
