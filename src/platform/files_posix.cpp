@@ -3,7 +3,11 @@
 // full_path), create, read, write (write_all, copy_attributes), sync
 // (sync_file, sync_outputs), close, rename (rename_file,
 // replace_if_unchanged) and unlink (remove_file, remove_if_unchanged). The
-// hint advise_sequential cannot fail and has no point.
+// hint advise_sequential cannot fail and has no point. A sync the seam omits
+// does nothing and reports success.
+//
+// While a test records the disk's events (platform/disk_record.h), each
+// operation that changed something is reported once it succeeded.
 
 #include <fcntl.h>
 #include <stdio.h>
@@ -16,6 +20,7 @@
 #include <cstdlib>
 #include <functional>
 
+#include "platform/disk_record.h"
 #include "platform/fault.h"
 #include "platform/files.h"
 #include "platform/temp_name.h"
@@ -72,6 +77,42 @@ bool open_regular(const std::string& path, int access, os_file& file, file_state
     return true;
 }
 
+// For the record only: what it needs beyond the call's own arguments.
+file_identity identity_of_descriptor(int fd) {
+    struct stat status;
+    return ::fstat(fd, &status) == 0 ? identity_of(status) : file_identity{};
+}
+
+void record_on_file(disk_op op, int fd, std::string_view path = {}, std::uint64_t begun = 0) {
+    disk_record({.op = op, .path = path, .file = identity_of_descriptor(fd), .begun = begun});
+}
+
+// put bytes were just written at the descriptor's position.
+void record_write(int fd, const char* bytes, ssize_t put) {
+    disk_record({.op = disk_op::write,
+                 .file = identity_of_descriptor(fd),
+                 .offset = static_cast<std::int64_t>(::lseek(fd, 0, SEEK_CUR) - put),
+                 .bytes = {bytes, static_cast<std::size_t>(put)}});
+}
+
+bool recorded_rename(const std::string& from, const std::string& to, bool renamed) {
+    if (renamed && disk_recording()) disk_record({.op = disk_op::rename, .path = from, .to = to});
+    return renamed;
+}
+
+bool recorded_unlink(const std::string& path, bool removed) {
+    if (removed && disk_recording()) disk_record({.op = disk_op::unlink, .path = path});
+    return removed;
+}
+
+// A sync point the seam may fail (false, errno set) or omit (true, and the
+// sync is not done): whether to go on with the sync.
+bool sync_goes_on(bool& result) {
+    const fault_action action = fault_decide(fault_point::sync);
+    result = action == fault_action::omit;
+    return action == fault_action::proceed;
+}
+
 }  // namespace
 
 os_file::~os_file() {
@@ -98,6 +139,7 @@ bool create_temp_beside(const std::string& final_path, os_file& file, std::strin
         fd = ::mkostemp(pattern.data(), O_CLOEXEC);
     }
     if (fd < 0) return false;
+    if (disk_recording()) record_on_file(disk_op::create, fd, pattern);
     file = os_file(fd);
     temp_path = std::move(pattern);
     return true;
@@ -123,6 +165,7 @@ bool write_all(os_file& file, const void* data, std::size_t size) {
             errno = EIO;
             return false;
         }
+        if (disk_recording()) record_write(descriptor(file), next, put);
         next += put;
         size -= static_cast<std::size_t>(put);
     }
@@ -130,11 +173,15 @@ bool write_all(os_file& file, const void* data, std::size_t size) {
 }
 
 bool sync_file(os_file& file) {
-    if (fault_injected(fault_point::sync)) return false;
+    bool omitted = false;
+    if (!sync_goes_on(omitted)) return omitted;
+    const std::uint64_t begun = disk_recording() ? disk_record_mark() : 0;
     int result;
     do {
         result = ::fsync(descriptor(file));
     } while (result != 0 && errno == EINTR);
+    if (result == 0 && disk_recording())
+        record_on_file(disk_op::file_sync, descriptor(file), {}, begun);
     return result == 0;
 }
 
@@ -166,7 +213,9 @@ bool copy_attributes(const file_state& from, os_file& to, const file_state& to_s
     if ((from.mode & 0777) != to_state.mode && ::fchmod(descriptor(to), from.mode & 0777) != 0)
         return false;
     const struct timespec times[2] = {timespec_of(from.accessed), timespec_of(from.modified)};
-    return ::futimens(descriptor(to), times) == 0;
+    const bool set = ::futimens(descriptor(to), times) == 0;
+    if (set && disk_recording()) record_on_file(disk_op::attributes, descriptor(to));
+    return set;
 }
 
 void advise_sequential(os_file& file) {
@@ -176,8 +225,9 @@ void advise_sequential(os_file& file) {
 bool rename_file(const std::string& from, const std::string& to, bool replace, bool& taken) {
     taken = false;
     if (fault_injected(fault_point::rename)) return false;
-    if (replace) return ::rename(from.c_str(), to.c_str()) == 0;
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (replace) return recorded_rename(from, to, ::rename(from.c_str(), to.c_str()) == 0);
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return recorded_rename(from, to, true);
     if (errno == EEXIST) {
         taken = true;
         return false;
@@ -186,7 +236,7 @@ bool rename_file(const std::string& from, const std::string& to, bool replace, b
     // A file system without the flag: a look first, then the plain rename.
     struct stat status;
     taken = ::lstat(to.c_str(), &status) == 0;
-    return !taken && ::rename(from.c_str(), to.c_str()) == 0;
+    return !taken && recorded_rename(from, to, ::rename(from.c_str(), to.c_str()) == 0);
 }
 
 bool replace_if_unchanged(const std::string& from, const std::string& to, const file_state& read,
@@ -195,12 +245,12 @@ bool replace_if_unchanged(const std::string& from, const std::string& to, const 
     if (fault_injected(fault_point::rename)) return false;
     struct stat status;
     changed = ::stat(to.c_str(), &status) != 0 || !same_version(state_of(status), read);
-    return !changed && ::rename(from.c_str(), to.c_str()) == 0;
+    return !changed && recorded_rename(from, to, ::rename(from.c_str(), to.c_str()) == 0);
 }
 
 bool remove_file(const std::string& path) {
     if (fault_injected(fault_point::unlink)) return false;
-    return ::unlink(path.c_str()) == 0;
+    return recorded_unlink(path, ::unlink(path.c_str()) == 0);
 }
 
 bool read_state(os_file& file, file_state& state) {
@@ -218,7 +268,8 @@ bool name_identity(const std::string& path, file_identity& identity) {
 }
 
 bool sync_outputs(const std::vector<std::string>& paths) {
-    if (fault_injected(fault_point::sync)) return false;
+    bool omitted = false;
+    if (!sync_goes_on(omitted)) return omitted;
     std::vector<dev_t> synced;
     for (const std::string& path : paths) {
         struct stat status;
@@ -228,11 +279,18 @@ bool sync_outputs(const std::vector<std::string>& paths) {
         if (fd < 0) return false;
         // Since Linux 5.8 syncfs also reports write-back errors of the file
         // system's files, so a lost write shows here.
+        const std::uint64_t begun = disk_recording() ? disk_record_mark() : 0;
         const bool done = ::syncfs(fd) == 0;
         const int error = errno;
         ::close(fd);
         errno = error;
         if (!done) return false;
+        if (disk_recording()) {
+            disk_record({.op = disk_op::volume_sync,
+                         .path = path,
+                         .volume = static_cast<std::uint64_t>(status.st_dev),
+                         .begun = begun});
+        }
         synced.push_back(status.st_dev);
     }
     return true;
@@ -254,7 +312,7 @@ removal remove_if_unchanged(const std::string& path, const file_identity& name, 
     const int held = !link && status.st_nlink > 1
                          ? ::open(path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC)
                          : -1;
-    const bool removed = ::unlink(path.c_str()) == 0;
+    const bool removed = recorded_unlink(path, ::unlink(path.c_str()) == 0);
     const int error = errno;
     if (held >= 0) {
         struct stat after;
