@@ -35,36 +35,31 @@ TEST(DeleteInputs, InputsWaitForOneSyncThenGo) {
     write_file(dir.at("0"), plain[0]);
     write_file(dir.at("1"), plain[1]);
     test_run t(KEY, true, {dir.at("0"), dir.at("1")});
-    run_state& run = t.run;
-    for (const char* name : {"0", "1"}) {
-        std::string path = dir.at(name);
-        ASSERT_EQ(transform_file(path, run), OUTCOME_ENCRYPTED);
-    }
+    for (int i = 0; i < 2; ++i) ASSERT_EQ(t.next(), OUTCOME_ENCRYPTED);
     EXPECT_EQ(fault_calls(fault_point::sync), 0);
     EXPECT_EQ(dir.names(), (std::set<std::string>{"0", "0.tvk", "1", "1.tvk"}));
     std::string calls;  // the deletions run on a thread the finish waits for
     fault_hook(fault_point::sync, [&calls] { calls += "sync "; });
     fault_hook(fault_point::unlink, [&calls] { calls += "unlink "; });
-    EXPECT_EQ(run.deletions.finish(), batch_status::done);
+    EXPECT_EQ(t.run.finish(), std::nullopt);
     EXPECT_EQ(calls, "sync unlink unlink sync ");
     EXPECT_TRUE(snapshot(dir.root) == (std::map<std::string, std::string>{
                                           {"0.tvk", sealed(plain[0])}, {"1.tvk", sealed(plain[1])}}));
-    EXPECT_TRUE(run.deletions.kept.empty());
+    EXPECT_TRUE(t.run.kept().empty());
 }
 
 TEST(DeleteInputs, AFullBatchIsSyncedAndDeletedOnItsOwn) {
     temp_dir dir;
     std::vector<std::string> paths;
-    for (std::size_t i = 0; i <= DELETION_BATCH; ++i) paths.push_back(dir.at(std::to_string(i)));
-    test_run t(KEY, true, paths);
-    run_state& run = t.run;
-    for (const std::string& path : paths) {
-        write_file(path, "x");
-        ASSERT_EQ(transform_file(path, run), OUTCOME_ENCRYPTED) << path;
+    for (std::size_t i = 0; i <= DELETION_BATCH; ++i) {
+        paths.push_back(dir.at(std::to_string(i)));
+        write_file(paths.back(), "x");
     }
+    test_run t(KEY, true, paths);
+    for (const std::string& path : paths) ASSERT_EQ(t.next(), OUTCOME_ENCRYPTED) << path;
     EXPECT_EQ(fault_calls(fault_point::sync), 1);
-    EXPECT_TRUE(fs::exists(dir.at(std::to_string(DELETION_BATCH))));  // waits for the next
-    EXPECT_EQ(run.deletions.finish(), batch_status::done);
+    EXPECT_TRUE(fs::exists(paths.back()));  // waits for the next
+    EXPECT_EQ(t.run.finish(), std::nullopt);
     EXPECT_EQ(fault_calls(fault_point::sync), 3);  // the last output, then the deletions
     EXPECT_EQ(dir.names().size(), DELETION_BATCH + 1);
 }
@@ -73,13 +68,11 @@ TEST(DeleteInputs, FailedSyncDeletesNothing) {
     temp_dir dir;
     write_file(dir.at("a"), "alpha");
     test_run t(KEY, true, {dir.at("a")});
-    run_state& run = t.run;
-    std::string path = dir.at("a");
-    ASSERT_EQ(transform_file(path, run), OUTCOME_ENCRYPTED);
+    ASSERT_EQ(t.next(), OUTCOME_ENCRYPTED);
     fault_arm(fault_point::sync, 1, EIO);
-    EXPECT_EQ(run.deletions.finish(), batch_status::sync_failed);
+    EXPECT_EQ(t.run.finish(), OUTCOME_DISK_WRITE);
     EXPECT_EQ(read_file(dir.at("a")), "alpha");
-    EXPECT_EQ(run.deletions.finish(), batch_status::done);  // tried again at the end of the run
+    EXPECT_EQ(t.run.finish(), std::nullopt);  // tried again
     EXPECT_EQ(dir.names(), std::set<std::string>{"a.tvk"});
 }
 
@@ -100,11 +93,7 @@ TEST(DeleteInputs, OnlyWhatWasReadIsDeleted) {
     std::vector<std::string> paths;
     for (const std::string& name : names) paths.push_back(dir.at(name));
     test_run t(KEY, true, paths);
-    run_state& run = t.run;
-    for (const std::string& name : names) {
-        std::string path = dir.at(name);
-        ASSERT_EQ(transform_file(path, run), OUTCOME_ENCRYPTED) << name;
-    }
+    for (const std::string& name : names) ASSERT_EQ(t.next(), OUTCOME_ENCRYPTED) << name;
     write_file(dir.at("appended"), "old and 47 bytes more");  // after its reading
     write_file(dir.at("new"), "new");
     fs::rename(dir.at("new"), dir.at("replaced"));
@@ -112,8 +101,8 @@ TEST(DeleteInputs, OnlyWhatWasReadIsDeleted) {
     fault_hook(fault_point::unlink, [&] {
         if (++unlinks == 3) fault_arm(fault_point::unlink, 1, EACCES);  // "refused"
     });
-    EXPECT_EQ(run.deletions.finish(), batch_status::done);
-    EXPECT_EQ(run.deletions.kept, (std::vector<std::string>{
+    EXPECT_EQ(t.run.finish(), std::nullopt);
+    EXPECT_EQ(t.run.kept(), (std::vector<std::string>{
                             dir.at("appended") + " was not deleted: it changed after it was read\n",
                             dir.at("replaced") + " was not deleted: it changed after it was read\n",
                             dir.at("refused") + " was not deleted: the system refused\n"}));

@@ -65,21 +65,15 @@ TEST(Files, EachCallAsksTheFaultSeamOnceAtItsPoint) {
         {"sync_file", fault_point::sync, [&] { return sync_file(output); }},
         {"sync_outputs", fault_point::sync, [&] { return sync_outputs({dir.at("a")}); }},
         {"rename_file", fault_point::rename,
-         [&] {
-             bool taken = false;
-             return rename_file(dir.at("b"), dir.at("c"), true, taken);
-         }},
+         [&] { return rename_file(dir.at("b"), dir.at("c"), true) == file_result::done; }},
         {"remove_file", fault_point::unlink, [&] { return remove_file(dir.at("c")); }},
         {"remove_if_unchanged", fault_point::unlink,
          [&] {
              file_state never_read;
-             return remove_if_unchanged(dir.at("a"), {}, never_read) == removal::changed;
+             return remove_if_unchanged(dir.at("a"), {}, never_read) == file_result::changed;
          }},
         {"replace_if_unchanged", fault_point::rename,
-         [&] {
-             bool changed = false;
-             return !replace_if_unchanged(dir.at("c"), dir.at("a"), {}, changed) && changed;
-         }},
+         [&] { return replace_if_unchanged(dir.at("c"), dir.at("a"), {}) == file_result::changed; }},
     };
     for (const call& c : calls) {
         fault_clear();
@@ -112,11 +106,9 @@ TEST(Files, ATakenNameIsReplacedOnlyWhenAsked) {
     scratch_dir dir;
     write_file(dir.at("new"), "new");
     write_file(dir.at("old"), "old");
-    bool taken = false;
-    EXPECT_FALSE(rename_file(dir.at("new"), dir.at("old"), false, taken));
-    EXPECT_TRUE(taken);
+    EXPECT_EQ(rename_file(dir.at("new"), dir.at("old"), false), file_result::taken);
     EXPECT_EQ(read_file(dir.at("old")), "old");
-    EXPECT_TRUE(rename_file(dir.at("new"), dir.at("old"), true, taken));
+    EXPECT_EQ(rename_file(dir.at("new"), dir.at("old"), true), file_result::done);
     EXPECT_EQ(read_file(dir.at("old")), "new");
     EXPECT_EQ(dir.names(), std::set<std::string>{"old"});
 }
@@ -131,9 +123,7 @@ TEST(Files, BytesGoThroughATemporaryAndBack) {
     ASSERT_TRUE(write_all(out, data.data(), data.size()));
     ASSERT_TRUE(sync_file(out));
     ASSERT_TRUE(close_file(out));
-    bool taken = true;
-    ASSERT_TRUE(rename_file(temp, dir.at("final"), false, taken));  // a free name
-    EXPECT_FALSE(taken);
+    ASSERT_EQ(rename_file(temp, dir.at("final"), false), file_result::done);  // a free name
     ASSERT_TRUE(sync_outputs({dir.at("final")}));
     EXPECT_EQ(dir.names(), std::set<std::string>{"final"});
     EXPECT_EQ(file_size(dir.at("final")), 300000);

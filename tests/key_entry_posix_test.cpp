@@ -295,9 +295,8 @@ TEST(KeyEntryInterrupt, ForgottenOutputIsKeptAndIgnoredSignalsStayIgnored) {
     scratch_dir dir;
     const auto forgotten = [&dir](int report, int entries) {
         temp_output output;
-        bool taken = false;
-        if (!start_ending() || !begin_output(dir.at("kept"), output) ||
-            !close_file(output.file) || !finish_output(output, dir.at("kept"), true, taken)) {
+        if (!start_ending() || !begin_output(dir.at("kept"), output) || !close_file(output.file) ||
+            finish_output(output, dir.at("kept"), true) != file_result::done) {
             return 20;
         }
         return run_entries(report, entries);

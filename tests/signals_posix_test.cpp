@@ -173,8 +173,7 @@ TEST(Signals, TemporariesBeingMadeOnAnyThreadAreAllRemoved) {
                         !close_file(output->file)) {
                         _exit(2);
                     }
-                    bool taken = false;
-                    if (round % 2 == 0 && !finish_output(*output, name, true, taken)) _exit(3);
+                    if (round % 2 == 0 && finish_output(*output, name, true) != file_result::done) _exit(3);
                 }
             };
             for (int t = 0; t < threads; ++t) quiet_thread([&make_temporaries, t] { make_temporaries(t); }).detach();

@@ -12,11 +12,11 @@
 
 namespace {
 
-void count(copy_watch* watch, std::size_t bytes) {
-    if (watch != nullptr) watch->done.fetch_add(bytes, std::memory_order_relaxed);
-}
+void count(body_copy& copy, std::size_t bytes) { copy.done.fetch_add(bytes, std::memory_order_relaxed); }
 
-bool stopped(const copy_watch* watch) { return watch != nullptr && watch->stopped(); }
+bool stopped(const body_copy& copy) {
+    return copy.stop != nullptr && copy.stop->load(std::memory_order_relaxed);
+}
 
 // Reads until the block is full or the input ends: bytes read, or -1.
 std::ptrdiff_t fill_block(os_file& from, std::uint8_t* block, std::size_t size) {
@@ -31,46 +31,46 @@ std::ptrdiff_t fill_block(os_file& from, std::uint8_t* block, std::size_t size) 
 }
 
 // One block at a time on this thread: the way when there is no second
-// thread. blocks[0] holds a full block, ready to write.
-copy_status stream_serial(os_file& from, os_file& to, std::uint8_t* block, rc4_state& filter,
-                          copy_watch* watch) {
+// thread. The first block holds a full block, ready to write.
+copy_status stream_serial(body_copy& copy) {
+    std::uint8_t* const block = copy.blocks;
     std::size_t ready = COPY_BLOCK;
     while (ready == COPY_BLOCK) {
-        if (stopped(watch)) return copy_status::cancelled;
-        if (!write_all(to, block, ready)) return copy_status::write_failed;
-        count(watch, ready);
-        const std::ptrdiff_t got = fill_block(from, block, COPY_BLOCK);
+        if (stopped(copy)) return copy_status::cancelled;
+        if (!write_all(copy.to, block, ready)) return copy_status::write_failed;
+        count(copy, ready);
+        const std::ptrdiff_t got = fill_block(copy.from, block, COPY_BLOCK);
         if (got < 0) return copy_status::read_failed;
         ready = static_cast<std::size_t>(got);
-        rc4_apply(block, ready, filter);
+        rc4_apply(block, ready, copy.filter);
     }
-    if (ready > 0 && !write_all(to, block, ready)) return copy_status::write_failed;
-    count(watch, ready);
+    if (ready > 0 && !write_all(copy.to, block, ready)) return copy_status::write_failed;
+    count(copy, ready);
     return copy_status::ok;
 }
 
 // The blocks of a long body and how far each stage has got, as counts of
 // blocks in file order: block n lives in slot n % COPY_BLOCKS.
 struct block_ring {
-    std::uint8_t* blocks;
+    explicit block_ring(body_copy& body) : copy(body) {}
+    body_copy& copy;
     std::size_t length[COPY_BLOCKS] = {};
     std::uint64_t read = 0;      // filled from the input
     std::uint64_t filtered = 0;  // passed through RC4
     std::uint64_t written = 0;   // written to the output
     bool input_ended = false;
     copy_status failure = copy_status::ok;
-    copy_watch* watch = nullptr;
     std::mutex mutex;
     std::condition_variable changed;
 
-    std::uint8_t* slot(std::uint64_t n) { return blocks + (n % COPY_BLOCKS) * COPY_BLOCK; }
+    std::uint8_t* slot(std::uint64_t n) { return copy.blocks + (n % COPY_BLOCKS) * COPY_BLOCK; }
 };
 
 // The I/O side: writes filtered blocks as they come and reads ahead into the
 // free slots, until every block read is written, a call fails or the copy is
 // stopped. It makes every file call of the copy, so the fault seam sees them
 // in one order.
-void move_blocks(block_ring& ring, os_file& from, os_file& to) {
+void move_blocks(block_ring& ring) {
     std::unique_lock lock(ring.mutex);
     for (;;) {
         ring.changed.wait(lock, [&] {
@@ -78,23 +78,23 @@ void move_blocks(block_ring& ring, os_file& from, os_file& to) {
                    (!ring.input_ended && ring.read - ring.written < COPY_BLOCKS) ||
                    (ring.input_ended && ring.written == ring.read);
         });
-        if (stopped(ring.watch)) {
+        if (stopped(ring.copy)) {
             ring.failure = copy_status::cancelled;
         } else if (ring.written < ring.filtered) {
             const std::uint64_t n = ring.written;
             lock.unlock();
-            const bool wrote = write_all(to, ring.slot(n), ring.length[n % COPY_BLOCKS]);
+            const bool wrote = write_all(ring.copy.to, ring.slot(n), ring.length[n % COPY_BLOCKS]);
             lock.lock();
             if (!wrote) {
                 ring.failure = copy_status::write_failed;
             } else {
-                count(ring.watch, ring.length[n % COPY_BLOCKS]);
+                count(ring.copy, ring.length[n % COPY_BLOCKS]);
                 ++ring.written;
             }
         } else if (!ring.input_ended) {
             const std::uint64_t n = ring.read;
             lock.unlock();
-            const std::ptrdiff_t got = fill_block(from, ring.slot(n), COPY_BLOCK);
+            const std::ptrdiff_t got = fill_block(ring.copy.from, ring.slot(n), COPY_BLOCK);
             lock.lock();
             if (got < 0) {
                 ring.failure = copy_status::read_failed;
@@ -111,9 +111,9 @@ void move_blocks(block_ring& ring, os_file& from, os_file& to) {
     }
 }
 
-void run_input_output(block_ring& ring, os_file& from, os_file& to) {
+void run_input_output(block_ring& ring) {
     try {
-        move_blocks(ring, from, to);
+        move_blocks(ring);
     } catch (...) {  // nothing may leave a thread: the copy fails instead
         const std::lock_guard lock(ring.mutex);
         ring.failure = copy_status::read_failed;
@@ -121,24 +121,22 @@ void run_input_output(block_ring& ring, os_file& from, os_file& to) {
     }
 }
 
-// The rest of a long body, blocks[0] being its first block, full and filtered.
+}  // namespace
+
 // RC4 alone takes about three times as long as reading and writing a block
 // from the page cache, so a second thread does the reads and writes while
 // this one runs the cipher: a large file then goes at nearly the cipher's
 // own speed. The blocks stay a few, so memory does not grow with the file.
-copy_status stream_rest_of(os_file& from, os_file& to, std::uint8_t* blocks, rc4_state& filter,
-                           copy_watch* watch) {
-    advise_sequential(from);  // only worth its call for a long read
-    block_ring ring;
-    ring.blocks = blocks;
+copy_status stream_rest(body_copy& copy) {
+    advise_sequential(copy.from);  // only worth its call for a long read
+    block_ring ring(copy);
     ring.length[0] = COPY_BLOCK;
     ring.read = ring.filtered = 1;
-    ring.watch = watch;
     std::thread input_output;
     try {
-        input_output = quiet_thread([&] { run_input_output(ring, from, to); });
+        input_output = quiet_thread([&] { run_input_output(ring); });
     } catch (const std::system_error&) {
-        return stream_serial(from, to, blocks, filter, watch);  // no thread to be had
+        return stream_serial(copy);  // no thread to be had
     }
     std::unique_lock lock(ring.mutex);
     for (;;) {
@@ -148,7 +146,7 @@ copy_status stream_rest_of(os_file& from, os_file& to, std::uint8_t* blocks, rc4
         if (ring.failure != copy_status::ok || ring.filtered == ring.read) break;
         const std::uint64_t n = ring.filtered;
         lock.unlock();
-        rc4_apply(ring.slot(n), ring.length[n % COPY_BLOCKS], filter);
+        rc4_apply(ring.slot(n), ring.length[n % COPY_BLOCKS], copy.filter);
         lock.lock();
         ++ring.filtered;
         ring.changed.notify_one();
@@ -158,12 +156,10 @@ copy_status stream_rest_of(os_file& from, os_file& to, std::uint8_t* blocks, rc4
     return ring.failure;
 }
 
-}  // namespace
-
-std::uint8_t* copy_blocks(int set) {
+std::uint8_t* copy_blocks(int block_set) {
     thread_local std::unique_ptr<std::uint8_t[]> sets[2];
-    if (!sets[set]) sets[set].reset(new std::uint8_t[COPY_BLOCKS * COPY_BLOCK]);
-    return sets[set].get();
+    if (!sets[block_set]) sets[block_set].reset(new std::uint8_t[COPY_BLOCKS * COPY_BLOCK]);
+    return sets[block_set].get();
 }
 
 copy_status start_body(body_copy& copy, std::string_view lead,
@@ -186,13 +182,10 @@ copy_status start_body(body_copy& copy, std::string_view lead,
     }
     // An empty body gives an empty file: the lead alone is never written.
     if (used > body_start && !write_all(copy.to, first, used)) return copy_status::write_failed;
-    count(copy.watch, used - body_start);
+    count(copy, used - body_start);
     return copy_status::ok;
 }
 
-copy_status stream_rest(body_copy& copy) {
-    return stream_rest_of(copy.from, copy.to, copy.blocks, copy.filter, copy.watch);
-}
 
 void step_pair(body_copy& a, copy_status& a_status, bool& a_more, body_copy& b,
                copy_status& b_status, bool& b_more) {
@@ -202,12 +195,12 @@ void step_pair(body_copy& a, copy_status& a_status, bool& a_more, body_copy& b,
     std::ptrdiff_t got[2] = {-1, -1};
     for (int c = 0; c < 2; ++c) {
         body_copy& copy = *copies[c];
-        if (stopped(copy.watch)) {
+        if (stopped(copy)) {
             *statuses[c] = copy_status::cancelled;
         } else if (!write_all(copy.to, copy.blocks, copy.ready)) {
             *statuses[c] = copy_status::write_failed;
         } else {
-            count(copy.watch, copy.ready);
+            count(copy, copy.ready);
             got[c] = fill_block(copy.from, copy.blocks, COPY_BLOCK);
             if (got[c] < 0) *statuses[c] = copy_status::read_failed;
         }
@@ -226,7 +219,7 @@ void step_pair(body_copy& a, copy_status& a_status, bool& a_more, body_copy& b,
         if (copy.ready > 0 && !write_all(copy.to, copy.blocks, copy.ready)) {
             *statuses[c] = copy_status::write_failed;
         } else {
-            count(copy.watch, copy.ready);
+            count(copy, copy.ready);
         }
     }
 }

@@ -19,32 +19,28 @@
 inline constexpr std::size_t COPY_BLOCK = 128 * 1024;
 inline constexpr std::size_t COPY_BLOCKS = 4;
 
-enum class copy_status { ok, read_failed, write_failed, wrong_key, cancelled };
+// How a copy went; cancelled: stopped because the run ended.
+enum class copy_status { ok, read_failed, write_failed, cancelled };
 
-// A copy as other threads see it: the body bytes written so far (by whichever
-// thread writes them), for a progress display; and, when stop is given, a
-// flag that ends the copy at its next block, cancelled, when the run ends.
-struct copy_watch {
-    std::atomic<std::uint64_t> done{0};
-    const std::atomic<bool>* stop = nullptr;
-    bool stopped() const { return stop != nullptr && stop->load(std::memory_order_relaxed); }
-};
-
-// A body on its way from one open file to another through RC4. blocks is a
+// A body on its way from one open file to another through RC4. done counts
+// the body bytes written (by whichever thread writes them), for a progress
+// display; stop, when given, ends the copy at its next block. blocks is a
 // set of COPY_BLOCKS blocks (copy_blocks); the first holds `ready` bytes
 // filled and filtered, not yet written.
 struct body_copy {
     os_file& from;
     os_file& to;
     rc4_state& filter;
-    copy_watch* watch = nullptr;
+    std::atomic<std::uint64_t>& done;
+    const std::atomic<bool>* stop = nullptr;
     std::uint8_t* blocks = nullptr;
     std::size_t ready = 0;
 };
 
 // The block sets of this thread, allocated on first use: a run over many
-// small files takes no fresh memory for each. Two, for two bodies at once.
-std::uint8_t* copy_blocks(int set);
+// small files takes no fresh memory for each. Two (block_set 0 and 1), for
+// two bodies at once.
+std::uint8_t* copy_blocks(int block_set);
 
 // Fills the first block with lead (unchanged), then carried (body bytes
 // already read from from), then from, and filters the body bytes. A body

@@ -12,7 +12,6 @@
 #include <string_view>
 
 #include "cipher/key_schedule.h"
-#include "cipher/rc4.h"
 #include "container/block_ring.h"
 #include "platform/files.h"
 
@@ -36,33 +35,15 @@ bool header_matches(const header_bytes& header, const char* header_text);
 // does not, -1 when it cannot be opened for update.
 int probe_container(const std::string& path, const char* header);
 
-// The file is a container whose header is not header_text: it was made under
-// another passphrase.
-bool under_another_key(const std::string& path, const char* header_text);
-
 // The copies work on open files. head is what was read of the source's first
 // bytes (read_header); the rest of the source follows its read position.
+// skip drops the source's first HEADER_LENGTH bytes (a container's header);
+// prepend writes header_text first. The first block goes into copy
+// (start_body): more tells that the rest of the body waits for stream_rest
+// or step_pair.
 enum class copy_kind { skip, prepend };
-// The first block of copy_with_header into copy (start_body): more tells
-// that the rest of the body waits for stream_rest or step_pair.
 copy_status start_with_header(body_copy& copy, const header_bytes& head, copy_kind kind,
                               const char* header_text, bool& more);
-// Copies the source to destination, dropping its first HEADER_LENGTH bytes
-// (skip) or writing header_text first (prepend); every body byte passes
-// through filter.
-// watch, when given, counts the body bytes written and may stop the copy.
-copy_status copy_with_header(os_file& source, const header_bytes& head, os_file& destination,
-                             copy_kind kind, const char* header_text, rc4_state& filter,
-                             copy_watch* watch = nullptr);
-// The body of a container whose header is head, deciphered; wrong_key (and
-// nothing written) when head does not match header_text.
-copy_status unwrap_container(os_file& container, const header_bytes& head, os_file& destination,
-                             const char* header_text, rc4_state& filter,
-                             copy_watch* watch = nullptr);
-// header_text, then every byte of the source enciphered.
-copy_status wrap_container(os_file& source, const header_bytes& head, os_file& container,
-                           const char* header_text, rc4_state& filter,
-                           copy_watch* watch = nullptr);
 
 // Cuts one trailing ".tvk" (case matters); other paths stay as they are.
 void strip_container_suffix(std::string& path);

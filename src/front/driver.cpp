@@ -1,14 +1,16 @@
 #include "front/driver.h"
 
+#include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <new>
+#include <optional>
 
 #include "cipher/wipe.h"
 #include "collect/targets.h"
-#include "container/container.h"
 #include "front/key_entry.h"
 #include "front/manual.h"
 #include "front/progress.h"
@@ -16,7 +18,6 @@
 #include "platform/status_line.h"
 #include "platform/terminal.h"
 #include "run/outcome.h"
-#include "run/pipeline.h"
 #include "run/run.h"
 
 namespace {
@@ -41,15 +42,6 @@ bool read_key(char (&buffer)[PASSPHRASE_SIZE]) {
     return false;
 }
 
-// The head of the list is a container that the run will decrypt: then it
-// checks the passphrase against its header before anything is written, and
-// one entry is enough. Any other head (plain, not updatable and so taken as
-// plain, empty, left alone by the run's rule) may be encrypted first.
-bool head_is_decrypted(const run_state& run, const std::string& head) {
-    return probe_container(head, CONTAINER_MAGIC) == 1 &&
-           run.rules.would_write(head, output_name(head, true));
-}
-
 // The passphrase as typed, and its re-entry; wiped when the run is done.
 struct passphrase_entries {
     char first[PASSPHRASE_SIZE] = {};
@@ -65,19 +57,19 @@ struct passphrase_entries {
 
 // The passphrase, typed once when one_entry; the status to end with when the
 // run must not go on.
-int ask_passphrase(passphrase_entries& typed, bool one_entry) {
+std::optional<int> ask_passphrase(passphrase_entries& typed, bool one_entry) {
     std::printf("Key:");
-    if (one_entry) return read_key(typed.first) ? RUN_GOES_ON : 1;
+    if (!read_key(typed.first)) return 1;
+    if (one_entry) return std::nullopt;
     // A passphrase that may encrypt is typed twice and must match: a typo
     // would lock the file away under a key nobody knows.
-    if (!read_key(typed.first)) return 1;
     std::printf("\nReenter Key:");
     if (!read_key(typed.second)) return 1;
     if (std::strcmp(typed.first, typed.second) != 0) {
         std::printf("\nKey you type is incorrect\n");
         return 0;
     }
-    return RUN_GOES_ON;
+    return std::nullopt;
 }
 
 bool confirm_ready() {
@@ -91,64 +83,67 @@ bool confirm_ready() {
     return true;
 }
 
-// Every output of the run made durable and the inputs waiting deleted, and
-// the deletions made durable; the inputs kept are named. false when that
-// could not be done (reported).
-bool finish_run(run_state& run) {
-    const batch_status finished = run.deletions.finish();
-    if (finished == batch_status::sync_failed) report_outcome(OUTCOME_DISK_WRITE, "");
-    if (finished == batch_status::out_of_memory) report_outcome(OUTCOME_OUT_OF_MEMORY, "");
-    for (const std::string& line : run.deletions.kept) std::printf("%s", line.c_str());
-    return finished == batch_status::done;
+// How often the progress line is brought up to date.
+constexpr std::chrono::milliseconds PROGRESS_EVERY{250};
+
+// The run's targets pulled one by one in list order and reported; the
+// progress line drawn while one takes long. The status the run ends with,
+// once every output and deletion is on the disk.
+int process(target_run& run) {
+    const bool show_progress = progress_wanted();
+    bool drawn = false;
+    std::optional<int> status;  // set when the run must end
+    bool kept = false;          // a target's input kept, beyond those "-d" kept
+    while (!status) {
+        if (!run.wait(PROGRESS_EVERY)) {
+            if (const std::optional<target_progress> shown = show_progress ? run.progress() : std::nullopt) {
+                // The width is read at each redraw: the window may be resized meanwhile.
+                draw_status_line(progress_text(shown->path, shown->done, shown->total,
+                                               shown->seconds, status_line_width()));
+                drawn = true;
+            }
+            continue;
+        }
+        const std::optional<target_outcome> done = run.next();
+        if (drawn) erase_status_line();
+        drawn = false;
+        if (!done) break;
+        status = report_outcome(done->outcome, done->path, done->output);
+        kept = kept || done->outcome == OUTCOME_INPUT_CHANGED;
+        // Nobody reads what the run says any more (a closed pipe, say): it
+        // ends as an interrupt ends it, with nothing more deleted.
+        if (std::ferror(stdout)) return 1;
+    }
+    // Every output of the run made durable and the inputs waiting deleted,
+    // and the deletions made durable; the inputs kept are named.
+    const std::optional<int> failed = run.finish();
+    if (failed) report_outcome(*failed, "");
+    for (const std::string& line : run.kept()) std::printf("%s", line.c_str());
+    if (failed) return 1;
+    if (status) return run.kept().empty() && !kept ? *status : 1;
+    std::printf("\nfin\n");
+    return run.kept().empty() && !kept ? 0 : 1;
 }
 
 int run_targets(const target_list& targets, bool delete_input) {
-    run_state run(targets);
-    run.delete_input = delete_input;
-    const std::string head(targets.path(0));
-    const bool one_entry = head_is_decrypted(run, head);
+    target_run run(targets, delete_input);
+    const bool one_entry = run.head() == head_kind::container;
+    key_material keys;
     {
         passphrase_entries typed;
-        if (const int status = ask_passphrase(typed, one_entry); status != RUN_GOES_ON)
-            return status;
+        if (const std::optional<int> status = ask_passphrase(typed, one_entry)) return *status;
         if (!confirm_ready()) return 0;
-        derive_key_material(typed.first, run.keys);
+        derive_key_material(typed.first, keys);
     }
     std::printf("\n");
     // A key typed once is checked against the head's header before any
     // target is read or written.
-    if (one_entry && under_another_key(head, run.keys.header_text))
-        return report_outcome(OUTCOME_WRONG_KEY, head);
-
-    int status = RUN_GOES_ON;
-    bool output_lost = false;
-    bool input_kept = false;  // beyond those "-d" kept
-    const auto report = [&](int outcome, const std::string& path, const std::string& output) {
-        status = report_outcome(outcome, path, output);
-        input_kept = input_kept || outcome == OUTCOME_INPUT_CHANGED;
-        // Nobody reads what the run says any more (a closed pipe, say): it
-        // ends as an interrupt ends it, with nothing more deleted.
-        if (std::ferror(stdout)) {
-            output_lost = true;
-            status = 1;
-        }
-        return status == RUN_GOES_ON;
-    };
-    // The width is read at each redraw: the window may be resized meanwhile.
-    const progress_display progress{
-        [](const std::string& path, std::uint64_t done, std::int64_t total, double seconds) {
-            draw_status_line(progress_text(path, done, total, seconds, status_line_width()));
-        },
-        [] { erase_status_line(); }};
-    const bool show_progress = progress_wanted();
-    if (!process_targets(targets, run, workers_for(targets), report,
-                         show_progress ? &progress : nullptr)) {
-        if (output_lost) return 1;
-        return finish_run(run) && run.deletions.kept.empty() && !input_kept ? status : 1;
+    if (one_entry && !run.head_opens_with(keys)) {
+        return *report_outcome(OUTCOME_WRONG_KEY, std::string(targets.path(0)));
     }
-    if (!finish_run(run)) return 1;
-    std::printf("\nfin\n");
-    return run.deletions.kept.empty() && !input_kept ? 0 : 1;
+    // A progress line is drawn while a worker prepares the target waited for.
+    run.start(keys, std::max(workers_for(targets), progress_wanted() ? 1u : 0u));
+    return process(run);
 }
 
 }  // namespace
@@ -164,7 +159,7 @@ void print_usage() {
 
 namespace {
 
-int print_outcome(int code, const std::string& path, const std::string& output) {
+std::optional<int> print_outcome(int code, const std::string& path, const std::string& output) {
     const char* p = path.c_str();
     switch (code) {
         case OUTCOME_ENCRYPTED: std::printf("%s encrypting .....ok!\n", p); break;
@@ -200,13 +195,13 @@ int print_outcome(int code, const std::string& path, const std::string& output) 
             return 1;
         default: break;
     }
-    return RUN_GOES_ON;
+    return std::nullopt;
 }
 
 }  // namespace
 
-int report_outcome(int code, const std::string& path, const std::string& output) {
-    const int status = print_outcome(code, path, output);
+std::optional<int> report_outcome(int code, const std::string& path, const std::string& output) {
+    const std::optional<int> status = print_outcome(code, path, output);
     // Each report reaches its reader at once, whatever standard output is.
     std::fflush(stdout);
     return status;
@@ -253,7 +248,7 @@ int run_driver(int argc, char** argv) {
     int status = 1;
     try {
         collect_targets(&targets, argv[1]);
-        if (targets.empty()) return report_outcome(OUTCOME_INPUT_FAILED, argv[1]);
+        if (targets.empty()) return *report_outcome(OUTCOME_INPUT_FAILED, argv[1]);
         status = run_targets(targets, delete_input);
     } catch (const std::bad_alloc&) {
         // Everything of the run is undone or in place by now (its threads

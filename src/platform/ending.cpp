@@ -63,21 +63,26 @@ bool begin_output(const std::string& final_path, temp_output& output) {
     return false;
 }
 
-bool finish_output(temp_output& output, const std::string& final_path, bool replace, bool& taken) {
-    const ending_step step;
-    if (!rename_file(output.temp_path, final_path, replace, taken)) return false;
+namespace {
+
+// Within a step: the temporary is in place, under another name.
+file_result forget_if_done(temp_output& output, file_result renamed) {
+    if (renamed != file_result::done) return renamed;
     forget(output.temp_path);
     output.temp_path.clear();
-    return true;
+    return renamed;
 }
 
-bool replace_input(temp_output& output, const std::string& path, const file_state& read,
-                   bool& changed) {
+}  // namespace
+
+file_result finish_output(temp_output& output, const std::string& final_path, bool replace) {
     const ending_step step;
-    if (!replace_if_unchanged(output.temp_path, path, read, changed)) return false;
-    forget(output.temp_path);
-    output.temp_path.clear();
-    return true;
+    return forget_if_done(output, rename_file(output.temp_path, final_path, replace));
+}
+
+file_result replace_input(temp_output& output, const std::string& path, const file_state& read) {
+    const ending_step step;
+    return forget_if_done(output, replace_if_unchanged(output.temp_path, path, read));
 }
 
 void discard_output(temp_output& output) {

@@ -61,12 +61,12 @@ inline constexpr int MOST_TEMPORARIES = 64;
 // Creates the temporary for final_path, known to the ending from then on.
 bool begin_output(const std::string& final_path, temp_output& output);
 // Renames the temporary, already closed, to final_path: over an existing
-// file when replace, else only when nothing has that name (taken tells).
-bool finish_output(temp_output& output, const std::string& final_path, bool replace, bool& taken);
+// file when replace, else only when nothing has that name (rename_file).
+file_result finish_output(temp_output& output, const std::string& final_path, bool replace);
 // Renames the temporary, already closed, over path, the input it was made
-// from, only while that is still the file read in state read (changed tells).
-bool replace_input(temp_output& output, const std::string& path, const file_state& read,
-                   bool& changed);
+// from, only while that is still the file read in state read
+// (replace_if_unchanged).
+file_result replace_input(temp_output& output, const std::string& path, const file_state& read);
 // Closes and removes the temporary now.
 void discard_output(temp_output& output);
 

@@ -2,7 +2,8 @@
 // reads, writes, renames or deletes anything is behind this header
 // (files_posix.cpp, files_win32.cpp).
 //
-// Every call reports failure; none throws. Each call first asks the fault
+// Every call reports failure, none throws: a bool (true: done), or a
+// file_result where the caller acts on why a call failed. Each call first asks the fault
 // seam (platform/fault.h) whether it should fail, so tests can fail any one.
 #pragma once
 
@@ -88,15 +89,24 @@ bool copy_attributes(const file_state& from, os_file& to, const file_state& to_s
 // Hint: the file will be read or written once, front to back.
 void advise_sequential(os_file& file);
 
+// What a file call did when the caller must tell its failures apart.
+enum class file_result {
+    done,
+    taken,    // the name asked for exists (rename without replace)
+    changed,  // the file is not the one read, or no longer as it was read
+    gone,     // the name no longer exists
+    denied,   // no permission
+    failed    // any other failure
+};
+
 // Renames from over to, replacing an existing file atomically; with
-// replace false only when to does not exist (taken is then set when it does,
-// and nothing was done).
-bool rename_file(const std::string& from, const std::string& to, bool replace, bool& taken);
+// replace false only when to does not exist (taken, and nothing done).
+file_result rename_file(const std::string& from, const std::string& to, bool replace);
 // Renames from over to only while to is still the file read, in state read
-// (through a link, the file behind it); otherwise changed is set and nothing
-// is done (point "rename").
-bool replace_if_unchanged(const std::string& from, const std::string& to, const file_state& read,
-                          bool& changed);
+// (through a link, the file behind it); otherwise changed, and nothing is
+// done (point "rename").
+file_result replace_if_unchanged(const std::string& from, const std::string& to,
+                                 const file_state& read);
 bool remove_file(const std::string& path);
 
 bool read_state(os_file& file, file_state& state);
@@ -113,7 +123,6 @@ bool sync_outputs(const std::vector<std::string>& paths);
 // file is flushed now (point "sync"); elsewhere nothing is done.
 bool sync_before_close(os_file& file);
 
-enum class removal { removed, gone, changed, denied, failed };
 // Removes the name path when it still is what was read: the name has the
 // identity name, and the file it leads to is in state read. A symbolic link
 // is removed itself; the file behind it stays. gone: the name no longer
@@ -121,7 +130,8 @@ enum class removal { removed, gone, changed, denied, failed };
 // (point "unlink"). Removing one name of a file that has others changes the
 // file (its change time); where the system tells, read.changed is then the
 // file's change time after the removal, for checking its other names.
-removal remove_if_unchanged(const std::string& path, const file_identity& name, file_state& read);
+file_result remove_if_unchanged(const std::string& path, const file_identity& name,
+                                file_state& read);
 
 // Length of a regular file, or -1 when path is not one or cannot be opened.
 // Never blocks on FIFOs or devices.

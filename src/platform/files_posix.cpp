@@ -95,9 +95,10 @@ void record_write(int fd, const char* bytes, ssize_t put) {
                  .bytes = {bytes, static_cast<std::size_t>(put)}});
 }
 
-bool recorded_rename(const std::string& from, const std::string& to, bool renamed) {
-    if (renamed && disk_recording()) disk_record({.op = disk_op::rename, .path = from, .to = to});
-    return renamed;
+file_result renamed(const std::string& from, const std::string& to, bool done) {
+    if (!done) return file_result::failed;
+    if (disk_recording()) disk_record({.op = disk_op::rename, .path = from, .to = to});
+    return file_result::done;
 }
 
 bool recorded_unlink(const std::string& path, bool removed) {
@@ -222,30 +223,26 @@ void advise_sequential(os_file& file) {
     ::posix_fadvise(descriptor(file), 0, 0, POSIX_FADV_SEQUENTIAL);
 }
 
-bool rename_file(const std::string& from, const std::string& to, bool replace, bool& taken) {
-    taken = false;
-    if (fault_injected(fault_point::rename)) return false;
-    if (replace) return recorded_rename(from, to, ::rename(from.c_str(), to.c_str()) == 0);
+file_result rename_file(const std::string& from, const std::string& to, bool replace) {
+    if (fault_injected(fault_point::rename)) return file_result::failed;
+    if (replace) return renamed(from, to, ::rename(from.c_str(), to.c_str()) == 0);
     if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
-        return recorded_rename(from, to, true);
-    if (errno == EEXIST) {
-        taken = true;
-        return false;
-    }
-    if (errno != EINVAL) return false;
+        return renamed(from, to, true);
+    if (errno == EEXIST) return file_result::taken;
+    if (errno != EINVAL) return file_result::failed;
     // A file system without the flag: a look first, then the plain rename.
     struct stat status;
-    taken = ::lstat(to.c_str(), &status) == 0;
-    return !taken && recorded_rename(from, to, ::rename(from.c_str(), to.c_str()) == 0);
+    if (::lstat(to.c_str(), &status) == 0) return file_result::taken;
+    return renamed(from, to, ::rename(from.c_str(), to.c_str()) == 0);
 }
 
-bool replace_if_unchanged(const std::string& from, const std::string& to, const file_state& read,
-                          bool& changed) {
-    changed = false;
-    if (fault_injected(fault_point::rename)) return false;
+file_result replace_if_unchanged(const std::string& from, const std::string& to,
+                                 const file_state& read) {
+    if (fault_injected(fault_point::rename)) return file_result::failed;
     struct stat status;
-    changed = ::stat(to.c_str(), &status) != 0 || !same_version(state_of(status), read);
-    return !changed && recorded_rename(from, to, ::rename(from.c_str(), to.c_str()) == 0);
+    if (::stat(to.c_str(), &status) != 0 || !same_version(state_of(status), read))
+        return file_result::changed;
+    return renamed(from, to, ::rename(from.c_str(), to.c_str()) == 0);
 }
 
 bool remove_file(const std::string& path) {
@@ -298,15 +295,15 @@ bool sync_outputs(const std::vector<std::string>& paths) {
 
 bool sync_before_close(os_file& /*file*/) { return true; }
 
-removal remove_if_unchanged(const std::string& path, const file_identity& name, file_state& read) {
-    if (fault_injected(fault_point::unlink)) return removal::failed;
+file_result remove_if_unchanged(const std::string& path, const file_identity& name, file_state& read) {
+    if (fault_injected(fault_point::unlink)) return file_result::failed;
     struct stat status;
-    if (::lstat(path.c_str(), &status) != 0) return errno == ENOENT ? removal::gone : removal::failed;
-    if (!(identity_of(status) == name)) return removal::changed;
+    if (::lstat(path.c_str(), &status) != 0) return errno == ENOENT ? file_result::gone : file_result::failed;
+    if (!(identity_of(status) == name)) return file_result::changed;
     const bool link = S_ISLNK(status.st_mode);
     // Through a link, the file it leads to must be the one read, unchanged.
-    if (link && ::stat(path.c_str(), &status) != 0) return removal::changed;
-    if (!same_version(state_of(status), read)) return removal::changed;
+    if (link && ::stat(path.c_str(), &status) != 0) return file_result::changed;
+    if (!same_version(state_of(status), read)) return file_result::changed;
     // A file with other names stays, changed by the removal: held open (by
     // an O_PATH descriptor, which needs no permission) to read its new state.
     const int held = !link && status.st_nlink > 1
@@ -320,9 +317,9 @@ removal remove_if_unchanged(const std::string& path, const file_identity& name, 
             read.changed = nanoseconds(after.st_ctim);
         ::close(held);
     }
-    if (removed) return removal::removed;
-    if (error == ENOENT) return removal::gone;
-    return error == EACCES || error == EPERM || error == EROFS ? removal::denied : removal::failed;
+    if (removed) return file_result::done;
+    if (error == ENOENT) return file_result::gone;
+    return error == EACCES || error == EPERM || error == EROFS ? file_result::denied : file_result::failed;
 }
 
 std::int64_t file_size(const std::string& path) {

@@ -198,32 +198,32 @@ bool copy_attributes(const file_state& from, os_file& to, const file_state& to_s
 // (FILE_FLAG_SEQUENTIAL_SCAN); Windows takes none later.
 void advise_sequential(os_file& /*file*/) {}
 
-bool rename_file(const std::string& from, const std::string& to, bool replace, bool& taken) {
-    taken = false;
-    if (fault_injected(fault_point::rename)) return false;
+file_result rename_file(const std::string& from, const std::string& to, bool replace) {
+    if (fault_injected(fault_point::rename)) return file_result::failed;
     // Windows refuses to replace a read-only file; wine would replace it, so
     // the rule is applied here for both.
     const DWORD existing = GetFileAttributesA(to.c_str());
     if (replace && existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_READONLY) != 0) {
         SetLastError(ERROR_ACCESS_DENIED);
-        return false;
+        return file_result::denied;
     }
     // WRITE_THROUGH: returns only once the rename is on the disk.
     const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
-    if (MoveFileExA(from.c_str(), to.c_str(), flags)) return true;
+    if (MoveFileExA(from.c_str(), to.c_str(), flags)) return file_result::done;
     const DWORD error = GetLastError();
-    taken = !replace && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS);
-    return false;
+    if (!replace && (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS))
+        return file_result::taken;
+    return file_result::failed;
 }
 
-bool replace_if_unchanged(const std::string& from, const std::string& to, const file_state& read,
-                          bool& changed) {
-    changed = false;
-    if (fault_injected(fault_point::rename)) return false;
+file_result replace_if_unchanged(const std::string& from, const std::string& to,
+                                 const file_state& read) {
+    if (fault_injected(fault_point::rename)) return file_result::failed;
     file_state now;
-    changed = !state_behind(to, now) || !same_version(now, read);
-    return !changed && MoveFileExA(from.c_str(), to.c_str(),
-                                   MOVEFILE_WRITE_THROUGH | MOVEFILE_REPLACE_EXISTING) != 0;
+    if (!state_behind(to, now) || !same_version(now, read)) return file_result::changed;
+    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH | MOVEFILE_REPLACE_EXISTING)
+               ? file_result::done
+               : file_result::failed;
 }
 
 bool remove_file(const std::string& path) {
@@ -259,27 +259,27 @@ bool sync_before_close(os_file& file) { return sync_file(file); }
 // the file deleted is the one checked.
 // Removing one name of a file with others changes the file when the handle
 // closes, after the last look this handle can take: read is left as it is.
-removal remove_if_unchanged(const std::string& path, const file_identity& name, file_state& read) {
-    if (fault_injected(fault_point::unlink)) return removal::failed;
+file_result remove_if_unchanged(const std::string& path, const file_identity& name, file_state& read) {
+    if (fault_injected(fault_point::unlink)) return file_result::failed;
     HANDLE handle = CreateFileA(path.c_str(), DELETE | FILE_READ_ATTRIBUTES, SHARE_ALL, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return removal::gone;
-        return error == ERROR_ACCESS_DENIED ? removal::denied : removal::failed;
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return file_result::gone;
+        return error == ERROR_ACCESS_DENIED ? file_result::denied : file_result::failed;
     }
     os_file open_name;
     open_name = os_file(reinterpret_cast<std::intptr_t>(handle));
     file_state now;
-    if (!read_information(handle, now)) return removal::failed;
-    if (!(now.identity == name)) return removal::changed;
+    if (!read_information(handle, now)) return file_result::failed;
+    if (!(now.identity == name)) return file_result::changed;
     // Through a link, the file it leads to must be the one read, unchanged.
-    if (!(now.identity == read.identity) && !state_behind(path, now)) return removal::changed;
-    if (!same_version(now, read)) return removal::changed;
+    if (!(now.identity == read.identity) && !state_behind(path, now)) return file_result::changed;
+    if (!same_version(now, read)) return file_result::changed;
     FILE_DISPOSITION_INFO dispose{TRUE};
     if (SetFileInformationByHandle(handle, FileDispositionInfo, &dispose, sizeof dispose))
-        return removal::removed;
-    return GetLastError() == ERROR_ACCESS_DENIED ? removal::denied : removal::failed;
+        return file_result::done;
+    return GetLastError() == ERROR_ACCESS_DENIED ? file_result::denied : file_result::failed;
 }
 
 std::int64_t file_size(const std::string& path) {

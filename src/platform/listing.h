@@ -18,7 +18,7 @@ inline constexpr std::uint32_t ATTRIBUTE_REPARSE_POINT = 0x400;
 struct directory_entry {
     std::string name;  // the name within its directory, as stored there
     std::uint32_t attributes = 0;
-    std::int64_t size = -1;  // of a regular file, as listed; -1 for the others
+    std::int64_t size = -1;  // of a regular file (or one a link leads to); -1 for the others
 };
 
 struct listing;  // one open enumeration

@@ -53,7 +53,8 @@ std::uint32_t attributes_for(const std::string& name, mode_t mode, bool leads_to
     return word;
 }
 
-// The word (and the size of a regular file) of the entry at (dir_fd, at).
+// The word (and the size of a regular file, or of the one a link leads to)
+// of the entry at (dir_fd, at).
 // type comes from the directory itself when it knows it; only a regular file
 // (for its write bit and size) or an unknown type needs lstat. False when the
 // entry cannot be examined (it vanished meanwhile, or its directory cannot be
@@ -69,7 +70,9 @@ bool examine(int dir_fd, const char* at, unsigned char type, directory_entry& en
     bool leads_to_directory = false;
     if (S_ISLNK(mode)) {
         struct stat target {};
-        leads_to_directory = fstatat(dir_fd, at, &target, 0) == 0 && S_ISDIR(target.st_mode);
+        const bool leads = fstatat(dir_fd, at, &target, 0) == 0;
+        leads_to_directory = leads && S_ISDIR(target.st_mode);
+        if (leads && S_ISREG(target.st_mode)) entry.size = static_cast<std::int64_t>(target.st_size);
     }
     entry.attributes = attributes_for(entry.name, mode, leads_to_directory);
     return true;

@@ -4,20 +4,21 @@
 
 #include "platform/ending.h"
 #include "platform/listing.h"
+#include "run/outcome.h"
 
 namespace {
 
 // The line naming an input that "-d" kept, or empty when nothing is to say.
-std::string kept_line(const std::string& path, removal result) {
+std::string kept_line(const std::string& path, file_result result) {
     switch (result) {
-        case removal::removed:
-        case removal::gone:
+        case file_result::done:
+        case file_result::gone:
             return {};
-        case removal::changed:
+        case file_result::changed:
             return path + " was not deleted: it changed after it was read\n";
-        case removal::denied:
+        case file_result::denied:
             return path + " was not deleted: permission denied\n";
-        case removal::failed:
+        default:
             break;
     }
     return path + " was not deleted: the system refused\n";
@@ -34,25 +35,27 @@ void deletion_batch::output_written(const std::string& output, std::uint64_t vol
     unsynced_[volume] = output;
 }
 
-batch_status deletion_batch::delete_later(waiting_input input) {
+std::optional<int> deletion_batch::delete_later(waiting_input input) {
     waiting_.push_back(std::move(input));
     if (waiting_.size() >= DELETION_BATCH) return sync_and_delete();
-    return out_of_memory_ ? batch_status::out_of_memory : batch_status::done;
+    if (out_of_memory_) return OUTCOME_OUT_OF_MEMORY;
+    return std::nullopt;
 }
 
-batch_status deletion_batch::finish() {
-    const batch_status deleted = sync_and_delete();
+std::optional<int> deletion_batch::finish() {
+    const std::optional<int> failed = sync_and_delete();
     wait_for_deleter();
-    if (deleted != batch_status::done) return deleted;
+    if (failed) return failed;
     // The last deletions are on the disk before the run says it is done:
     // after a power cut a deleted input would come back beside its output.
     if (!deleted_from_.empty()) {
         std::vector<std::string> directories;
         for (const auto& [volume, directory] : deleted_from_) directories.push_back(directory);
-        if (!sync_outputs(directories)) return batch_status::sync_failed;
+        if (!sync_outputs(directories)) return OUTCOME_DISK_WRITE;
         deleted_from_.clear();
     }
-    return out_of_memory_ ? batch_status::out_of_memory : batch_status::done;
+    if (out_of_memory_) return OUTCOME_OUT_OF_MEMORY;
+    return std::nullopt;
 }
 
 // On the deleter thread. Deletes what it can; the inputs it could not get
@@ -69,11 +72,11 @@ void deletion_batch::delete_batch() {
                 input.read.changed = moved->second;
             }
             const std::int64_t before = input.read.changed;
-            const removal result = remove_if_unchanged(input.path, input.name, input.read);
+            const file_result result = remove_if_unchanged(input.path, input.name, input.read);
             if (input.read.changed != before) {
                 relinked_[{input.read.identity, before}] = input.read.changed;
             }
-            if (result == removal::removed && !deleted_from_.contains(input.name.volume)) {
+            if (result == file_result::done && !deleted_from_.contains(input.name.volume)) {
                 const std::string directory = pattern_prefix(input.path);
                 deleted_from_[input.name.volume] = directory.empty() ? "." : directory;
             }
@@ -92,23 +95,23 @@ void deletion_batch::delete_batch() {
 // waits for the file system (0.1-0.5 ms a file on an ext4 mounted with
 // "discard", longer than writing a small file), so the next files are
 // transformed meanwhile.
-batch_status deletion_batch::sync_and_delete() {
+std::optional<int> deletion_batch::sync_and_delete() {
     wait_for_deleter();
     if (!unsynced_.empty()) {
         std::vector<std::string> outputs;
         for (const auto& [volume, output] : unsynced_) outputs.push_back(output);
-        if (!sync_outputs(outputs)) return batch_status::sync_failed;  // the inputs stay
+        if (!sync_outputs(outputs)) return OUTCOME_DISK_WRITE;  // the inputs stay
         unsynced_.clear();
     }
-    if (out_of_memory_) return batch_status::out_of_memory;  // no more deletions
-    if (waiting_.empty()) return batch_status::done;
+    if (out_of_memory_) return OUTCOME_OUT_OF_MEMORY;  // no more deletions
+    if (waiting_.empty()) return std::nullopt;
     deleting_.swap(waiting_);
     try {
         deleter_ = quiet_thread([this] { delete_batch(); });
     } catch (const std::system_error&) {
         delete_batch();  // no thread to be had
     }
-    return batch_status::done;
+    return std::nullopt;
 }
 
 void deletion_batch::wait_for_deleter() {

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -18,9 +19,6 @@
 
 // Under "-d", one sync serves this many outputs before their inputs go.
 inline constexpr std::size_t DELETION_BATCH = 1024;
-
-// How a step of the batch went: the run must end when it is not done.
-enum class batch_status { done, sync_failed, out_of_memory };
 
 // An input to delete once the outputs are durable: its name, and the file
 // that was read there as it was when reading began.
@@ -42,16 +40,18 @@ struct deletion_batch {
     // output is in place on volume; recorded for the next sync.
     void output_written(const std::string& output, std::uint64_t volume);
     // Under "-d": the input's output is in place; the input waits for the
-    // sync. Not done when a full batch was synced and the sync failed, or
-    // when the deletions of the batch before ran out of memory.
-    batch_status delete_later(waiting_input input);
+    // sync. The outcome that ends the run when a full batch was synced and
+    // the sync failed (OUTCOME_DISK_WRITE), or when the deletions of the
+    // batch before ran out of memory (OUTCOME_OUT_OF_MEMORY).
+    std::optional<int> delete_later(waiting_input input);
     // Makes every output durable, then deletes the inputs waiting, then makes
-    // the deletions durable. Nothing is deleted when the outputs' sync
-    // failed. Lines for the inputs kept go to kept.
-    batch_status finish();
+    // the deletions durable; the outcome that ends the run when it could not.
+    // Nothing is deleted when the outputs' sync failed. Lines for the inputs
+    // kept go to kept.
+    std::optional<int> finish();
 
 private:
-    batch_status sync_and_delete();
+    std::optional<int> sync_and_delete();
     void delete_batch();
     void wait_for_deleter();
 

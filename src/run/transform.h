@@ -1,5 +1,5 @@
 // One target, encrypted into a container or decrypted back, in two steps.
-// prepare_target touches only the target's own files and may run on any
+// The preparation touches only the target's own files and may run on any
 // thread: it reads the input and writes the whole output into a temporary
 // beside it. commit_target runs on the run's thread, in list order: it
 // applies the run's rules and puts the output in place.
@@ -13,32 +13,38 @@
 #include "cipher/rc4.h"
 #include "cipher/wipe.h"
 #include "container/container.h"
-#include "run/outcome.h"
-#include "run/run.h"
 #include "platform/ending.h"
+#include "run/deletion.h"
+#include "run/outcome.h"
+#include "run/rules.h"
 
-// What becomes of a target's input once its output is in place.
-enum class input_fate {
-    keep,              // no "-d"
-    delete_in_batch,   // "-d": deleted once the run's outputs are durable
-    replaced_in_place  // a container named without ".tvk": its output takes its name
+// What a thread that prepares targets may read: fixed once the run starts.
+struct target_context {
+    key_material keys;
+    bool delete_input = false;
+    // Set when the run has ended early: copies in flight stop at their next
+    // block.
+    const std::atomic<bool>* stop = nullptr;
 };
 
-// One target between its two steps.
+// One target from its opening to its commit.
 struct target_job {
+    std::string path;
     // OUTCOME_ENCRYPTED or OUTCOME_DECRYPTED once the complete output waits
     // in its temporary; otherwise the outcome the target ends with.
     int outcome = OUTCOME_INPUT_FAILED;
+    bool opened = false;      // input, read and head are those of the target
+    bool updatable = false;   // opened for update: a container is decrypted
     bool decrypting = false;
+    bool in_place = false;    // the output takes the input's own name
     std::string output_path;  // empty when the direction is not known
     file_identity name;       // of the target's name itself (a link's own)
-    file_state read;          // the input as it was when reading began
+    file_state read;          // the input as it was when it was opened
+    header_bytes head;        // its first bytes
     file_identity written;    // the output in its temporary
     temp_output output;
-    // For other threads: the body's length once known (-1 before), and the
-    // copy, which counts what is written and stops when the run ends early.
-    std::atomic<std::int64_t> body_size{-1};
-    copy_watch copy;
+    // Body bytes written so far, for a progress display on another thread.
+    std::atomic<std::uint64_t> done{0};
     // While the body is on its way: the input, the cipher, the copy.
     os_file input;
     struct wiped_rc4_state {
@@ -48,23 +54,26 @@ struct target_job {
     std::optional<body_copy> body;
 };
 
-// Opens the target (bypassed when it cannot be read or is empty), reads its
-// first bytes, chooses the direction and the output name, checks the
-// passphrase against a container's header, and streams the whole body
-// through RC4 into a temporary beside the output, closed and complete.
-// Reads only run.keys and run.delete_input, which stay as they are while
-// targets are processed.
-void prepare_target(const std::string& path, const run_state& run, target_job& job);
-// prepare_target in three parts, for a thread that copies two bodies at
-// once. begin_target goes as far as the first block of the body (in the
-// thread's block set); true when the rest waits in job.body, to be copied
-// by stream_rest or step_pair, after which finish_target closes the target
-// with how the copy went. Otherwise the target is done.
-bool begin_target(const std::string& path, const run_state& run, target_job& job, int set);
-void finish_target(const std::string& path, target_job& job, copy_status copied);
-// The run's rule on the output, then the output put in place and the input
-// handed to its fate. Returns the target's outcome.
-int commit_target(const std::string& path, target_job& job, run_state& run);
+// Opens the target at job.path once for the whole of its work, and reads its
+// first bytes: a file that cannot be opened for update is taken as plain and
+// only read. false when it cannot be read at all (job.outcome tells).
+bool open_target(target_job& job, bool delete_input);
+// The target, opened, is a container that the run would decrypt.
+inline bool is_container(const target_job& job) {
+    return job.opened && job.updatable && has_magic(job.head, CONTAINER_MAGIC);
+}
 
-// Both steps in one call; returns an outcome code.
-int transform_file(const std::string& path, run_state& run);
+// The preparation, for a thread that copies two bodies at once: goes as far
+// as the first block of the body (in the thread's block set); true when the
+// rest waits in job.body, to be copied by stream_rest or step_pair, after
+// which finish_target closes the target with how the copy went. Otherwise
+// the target is done. Opens the target first unless it is open.
+bool begin_target(target_job& job, const target_context& context, int block_set);
+void finish_target(target_job& job, copy_status copied);
+// The whole preparation on this thread.
+void prepare_target(target_job& job, const target_context& context);
+
+// The run's rules on the output, then the output put in place and the input
+// handed to its fate (deleted later under "-d"). Returns the target's
+// outcome.
+int commit_target(target_job& job, run_rules& rules, deletion_batch& deletions, bool delete_input);

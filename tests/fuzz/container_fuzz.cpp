@@ -118,10 +118,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Unwrapping: a wrong or short header writes nothing; a right one writes
     // the deciphered body.
     {
-        const copy_status result =
+        const std::optional<copy_status> result =
             run_container_operation(container_operation::unwrap, s.input, s.unwrapped, "secret");
         if (!header_ok) {
-            require(result == copy_status::wrong_key, "a header that does not match is refused");
+            require(!result, "a header that does not match is refused");
             require(!exists(s.unwrapped), "a refused header leaves no destination");
         } else {
             require(result == copy_status::ok, "a matching header unwraps");

@@ -1,12 +1,14 @@
 #include "support/runs.h"
 
-#include "run/transform.h"
+#include "container/container.h"
+#include "platform/ending.h"
 
 namespace {
 
+// The list that takes paths in their order.
 target_list list_of(const std::vector<std::string>& paths) {
     target_list list;
-    for (const std::string& path : paths) push_target(&list, path);
+    for (auto path = paths.rbegin(); path != paths.rend(); ++path) push_target(&list, *path);
     return list;
 }
 
@@ -14,44 +16,45 @@ target_list list_of(const std::vector<std::string>& paths) {
 
 test_run::test_run(const std::string& passphrase, bool delete_input,
                    const std::vector<std::string>& paths)
-    : targets(list_of(paths)), run(targets) {
-    derive_key_material(passphrase.c_str(), run.keys);
-    run.delete_input = delete_input;
+    : targets(list_of(paths)), run(targets, delete_input) {
+    key_material keys;
+    derive_key_material(passphrase.c_str(), keys);
+    run.start(keys, 0);
 }
 
-int transform_alone(std::string& path, const std::string& passphrase, bool delete_input) {
+int test_run::next() {
+    const std::optional<target_outcome> done = run.next();
+    return done ? done->outcome : NO_TARGET_LEFT;
+}
+
+int transform_alone(const std::string& path, const std::string& passphrase, bool delete_input) {
     test_run t(passphrase, delete_input, {path});
-    const int outcome = transform_file(path, t.run);
-    return t.run.deletions.finish() == batch_status::done ? outcome : OUTCOME_DISK_WRITE;
+    const int outcome = t.next();
+    return t.run.finish() ? OUTCOME_DISK_WRITE : outcome;
 }
 
-copy_status run_container_operation(container_operation op, const std::string& source,
-                                    const std::string& destination,
-                                    const std::string& passphrase) {
+std::optional<copy_status> run_container_operation(container_operation op,
+                                                   const std::string& source,
+                                                   const std::string& destination,
+                                                   const std::string& passphrase) {
     key_material keys;
     derive_key_material(passphrase.c_str(), keys);
     rc4_state state;
     rc4_setup(keys.cipher_key, sizeof keys.cipher_key, state);
     os_file input;
     header_bytes head;
-    temp_output output;
     if (!open_for_reading(source, input) || !read_header(input, head)) return copy_status::read_failed;
+    if (op == container_operation::unwrap && !header_matches(head, keys.header_text)) return std::nullopt;
+    temp_output output;
     if (!begin_output(destination, output)) return copy_status::write_failed;
-    copy_status status = copy_status::ok;
-    switch (op) {
-        case container_operation::wrap:
-            status = wrap_container(input, head, output.file, keys.header_text, state);
-            break;
-        case container_operation::unwrap:
-            status = unwrap_container(input, head, output.file, keys.header_text, state);
-            break;
-        case container_operation::skip:
-            status = copy_with_header(input, head, output.file, copy_kind::skip, nullptr, state);
-            break;
-    }
+    std::atomic<std::uint64_t> done{0};
+    body_copy copy{input, output.file, state, done, nullptr, copy_blocks(0)};
+    bool more = false;
+    const copy_kind kind = op == container_operation::wrap ? copy_kind::prepend : copy_kind::skip;
+    copy_status status = start_with_header(copy, head, kind, keys.header_text, more);
+    if (status == copy_status::ok && more) status = stream_rest(copy);
     if (status != copy_status::ok) return status;
-    bool taken = false;
-    if (!close_file(output.file) || !finish_output(output, destination, true, taken))
+    if (!close_file(output.file) || finish_output(output, destination, true) != file_result::done)
         return copy_status::write_failed;
     return status;
 }

@@ -1,12 +1,8 @@
-#include "run/pipeline.h"
+#include "run/run.h"
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <condition_variable>
 #include <cstdlib>
-#include <deque>
-#include <memory>
 #include <mutex>
 #include <new>
 #include <system_error>
@@ -14,7 +10,6 @@
 
 #include "platform/environment.h"
 #include "platform/ending.h"
-#include "run/transform.h"
 
 namespace {
 
@@ -28,38 +23,34 @@ static_assert(MOST_WORKERS_ASKED * SLOTS_PER_WORKER <= MOST_TEMPORARIES);
 
 using clock = std::chrono::steady_clock;
 
-// How often a progress display is brought up to date.
-constexpr std::chrono::milliseconds PROGRESS_EVERY{250};
-
 // A target the calling thread prepares itself while it waits, when there is
 // one waiting: a thread that sleeps and wakes for each small file costs more
 // than the file, and a small one delays the reports and the progress display
 // little.
 constexpr std::int64_t SMALL_TARGET = 512 * 1024;
 
-// One target from its preparation to its report.
+}  // namespace
+
+// One target from its preparation to its commit.
 struct target_slot {
-    std::string path;
-    std::int64_t listed_size = -1;
     target_job job;
+    std::int64_t size = -1;     // as listed
     bool preparing = false;     // handed to the workers, not yet done
     clock::time_point began{};  // when a thread took it
 };
 
-// The threads that prepare targets, and the slots waiting for them. Declared
-// after the slots it works on: it is stopped and joined before they go.
+// The threads that prepare targets, and the slots waiting for them.
 struct target_workers {
-    explicit target_workers(const run_state& the_run) : run_settings(the_run) {}
+    explicit target_workers(const target_context& run_context) : context(run_context) {}
     ~target_workers() { stop(); }
     target_workers(const target_workers&) = delete;
     target_workers& operator=(const target_workers&) = delete;
-    const run_state& run_settings;
+    const target_context& context;
     std::mutex mutex;
     std::condition_variable work_ready, work_done;
     std::deque<target_slot*> waiting;
     const target_slot* awaited = nullptr;  // the one the calling thread waits for
     bool closing = false;
-    std::atomic<bool> stopping{false};  // the run has ended: copies in flight stop
     std::vector<std::thread> threads;
 
     // Takes the first waiting slot; called with lock held.
@@ -91,22 +82,22 @@ struct target_workers {
         slot.job.outcome = failed;
         return false;
     }
-    // The first part of slot's preparation, in block set `set`: true when
-    // its body waits to be copied.
-    bool begin(target_slot& slot, int set) {
+    // The first part of slot's preparation, in block set block_set: true
+    // when its body waits to be copied.
+    bool begin(target_slot& slot, int block_set) {
         bool more = false;
-        guarded(slot, [&] { more = begin_target(slot.path, run_settings, slot.job, set); });
+        guarded(slot, [&] { more = begin_target(slot.job, context, block_set); });
         return more;
     }
     void finish(target_slot& slot, copy_status copied) {
-        guarded(slot, [&] { finish_target(slot.path, slot.job, copied); });
+        guarded(slot, [&] { finish_target(slot.job, copied); });
     }
     // Takes the first waiting slot and prepares it whole; called with lock
     // held.
     void prepare_next(std::unique_lock<std::mutex>& lock) {
         target_slot* slot = take();
         lock.unlock();
-        guarded(*slot, [&] { prepare_target(slot->path, run_settings, slot->job); });
+        guarded(*slot, [&] { prepare_target(slot->job, context); });
         lock.lock();
         done(slot);
     }
@@ -118,14 +109,14 @@ struct target_workers {
         std::unique_lock lock(mutex);
         target_slot* copying[2] = {nullptr, nullptr};
         for (;;) {
-            for (int set = 0; set < 2; ++set) {
-                while (copying[set] == nullptr && !waiting.empty()) {
+            for (int block_set = 0; block_set < 2; ++block_set) {
+                while (copying[block_set] == nullptr && !waiting.empty()) {
                     target_slot* slot = take();
                     lock.unlock();
-                    const bool more = begin(*slot, set);
+                    const bool more = begin(*slot, block_set);
                     lock.lock();
                     if (more) {
-                        copying[set] = slot;
+                        copying[block_set] = slot;
                     } else {
                         done(slot);
                     }
@@ -176,41 +167,39 @@ struct target_workers {
     }
     void submit(target_slot& slot) {
         const std::lock_guard lock(mutex);
-        slot.job.copy.stop = &stopping;
         slot.preparing = true;
         waiting.push_back(&slot);
         work_ready.notify_one();
     }
-    // Waits for slot. Meanwhile this thread prepares the small targets that
-    // wait, and shows the slot's progress once it has run about a second.
-    void wait_for(const target_slot& slot, const progress_display* progress) {
-        bool shown = false;
+    // Waits at most patience for slot; meanwhile this thread prepares the
+    // small targets that wait. true when slot is ready.
+    bool wait_for(const target_slot& slot, clock::duration patience) {
+        const clock::time_point until = clock::now() + patience;
         std::unique_lock lock(mutex);
         awaited = &slot;
         while (slot.preparing) {
-            const std::int64_t size = waiting.empty() ? -1 : waiting.front()->listed_size;
+            const std::int64_t size = waiting.empty() ? -1 : waiting.front()->size;
             if (size >= 0 && size <= SMALL_TARGET) {
                 prepare_next(lock);
-            } else if (progress == nullptr) {
-                work_done.wait(lock);
-            } else if (!work_done.wait_for(lock, PROGRESS_EVERY, [&] { return !slot.preparing; })) {
-                if (slot.began == clock::time_point{}) continue;  // not started yet
-                const double seconds = std::chrono::duration<double>(clock::now() - slot.began).count();
-                if (seconds < 1.0) continue;
-                lock.unlock();
-                progress->show(slot.path, slot.job.copy.done, slot.job.body_size, seconds);
-                shown = true;
-                lock.lock();
+            } else if (work_done.wait_until(lock, until) == std::cv_status::timeout) {
+                break;
             }
         }
         awaited = nullptr;
-        lock.unlock();
-        if (shown) progress->hide();
+        return !slot.preparing;
+    }
+    // slot, once a thread has worked on it for a second.
+    std::optional<target_progress> progress_of(const target_slot& slot) {
+        const std::lock_guard lock(mutex);
+        if (!slot.preparing || slot.began == clock::time_point{}) return std::nullopt;
+        const double seconds = std::chrono::duration<double>(clock::now() - slot.began).count();
+        if (seconds < 1.0) return std::nullopt;
+        return target_progress{slot.job.path, slot.job.done.load(std::memory_order_relaxed),
+                               slot.size, seconds};
     }
     // Slots not yet started are dropped; the running ones stop at their next
-    // block and are waited for.
+    // block (the run's stop flag is set) and are waited for.
     void stop() {
-        stopping = true;
         {
             const std::lock_guard lock(mutex);
             for (target_slot* slot : waiting) slot->preparing = false;
@@ -222,8 +211,6 @@ struct target_workers {
         threads.clear();
     }
 };
-
-}  // namespace
 
 unsigned workers_for(const target_list& targets) {
     unsigned threads = 1;
@@ -246,45 +233,86 @@ unsigned workers_for(const target_list& targets) {
     return small_files ? threads - 1 : threads;
 }
 
-bool process_targets(const target_list& targets, run_state& run, unsigned workers,
-                     const target_report& report, const progress_display* progress) {
-    if (workers == 0 && progress == nullptr) {
-        for (std::size_t i = 0; i < targets.size(); ++i) {
-            const std::string path(targets.path(i));
-            target_job job;
-            prepare_target(path, run, job);
-            if (!report(commit_target(path, job, run), path, job.output_path)) return false;
-        }
-        return true;
-    }
-    // Slots in list order, from the oldest not yet reported. Workers prepare
-    // a few slots ahead of the commits, so that each has a file to work on
-    // while this thread commits and reports in order.
-    std::deque<std::unique_ptr<target_slot>> window;
-    target_workers pool(run);
+target_run::target_run(const target_list& targets, bool delete_input)
+    : targets_(targets), rules_(targets) {
+    context_.delete_input = delete_input;
+    context_.stop = &stopping_;
+    if (targets.empty()) return;
+    // What the head is decides the passphrase dialogue.
+    target_job probe;
+    probe.path = targets.path(0);
+    if (!open_target(probe, false)) return;
+    const bool decrypted = is_container(probe) && rules_.would_write(probe.path, output_name(probe.path, true));
+    head_ = decrypted ? head_kind::container : head_kind::plain;
+    head_bytes_ = probe.head;
+}
+
+target_run::~target_run() {
+    stopping_ = true;
+    workers_.reset();
+}
+
+bool target_run::head_opens_with(const key_material& keys) const {
+    return header_matches(head_bytes_, keys.header_text);
+}
+
+void target_run::start(const key_material& keys, unsigned workers) {
+    context_.keys = keys;
+    if (workers == 0) return;
+    workers_ = std::make_unique<target_workers>(context_);
     try {
-        for (unsigned i = 0; i < std::clamp(workers, 1u, MOST_WORKERS_ASKED); ++i) {
+        for (unsigned i = 0; i < std::min(workers, MOST_WORKERS_ASKED); ++i) {
+            target_workers& pool = *workers_;
             pool.threads.push_back(quiet_thread([&pool] { pool.work(); }));
         }
     } catch (const std::system_error&) {
-        if (pool.threads.empty()) return process_targets(targets, run, 0, report);  // no progress
-    }
-    const std::size_t ahead = SLOTS_PER_WORKER * pool.threads.size();
-    std::size_t next = 0;
-    bool going_on = true;
-    while (going_on && (next < targets.size() || !window.empty())) {
-        for (; next < targets.size() && window.size() < ahead; ++next) {
-            window.push_back(std::make_unique<target_slot>());
-            window.back()->path = targets.path(next);
-            window.back()->listed_size = targets.listed_size(next);
-            pool.submit(*window.back());
+        if (workers_->threads.empty()) {  // no thread to be had: all on this one
+            workers_.reset();
+            return;
         }
-        target_slot& oldest = *window.front();
-        pool.wait_for(oldest, progress);
-        going_on = report(commit_target(oldest.path, oldest.job, run), oldest.path,
-                          oldest.job.output_path);
-        window.pop_front();
     }
-    pool.stop();
-    return going_on;  // the slots left go with their temporaries
+    for (const auto& slot : window_) workers_->submit(*slot);
+}
+
+void target_run::fill_window() {
+    const std::size_t ahead = workers_ ? SLOTS_PER_WORKER * workers_->threads.size() : 1;
+    for (; next_ < targets_.size() && window_.size() < ahead; ++next_) {
+        window_.push_back(std::make_unique<target_slot>());
+        window_.back()->job.path = targets_.path(next_);
+        window_.back()->size = targets_.listed_size(next_);
+        if (workers_) workers_->submit(*window_.back());
+    }
+}
+
+bool target_run::wait(std::chrono::milliseconds patience) {
+    fill_window();
+    return window_.empty() || !workers_ || workers_->wait_for(*window_.front(), patience);
+}
+
+std::optional<target_progress> target_run::progress() {
+    if (window_.empty() || !workers_) return std::nullopt;
+    return workers_->progress_of(*window_.front());
+}
+
+std::optional<target_outcome> target_run::next() {
+    fill_window();
+    if (window_.empty()) return std::nullopt;
+    target_slot& slot = *window_.front();
+    if (!workers_) {
+        prepare_target(slot.job, context_);
+    } else {
+        while (!workers_->wait_for(slot, std::chrono::hours(1))) {
+        }
+    }
+    const int outcome = commit_target(slot.job, rules_, deletions_, context_.delete_input);
+    target_outcome done{outcome, slot.job.path, slot.job.output_path};
+    window_.pop_front();
+    return done;
+}
+
+std::optional<int> target_run::finish() {
+    stopping_ = true;
+    workers_.reset();
+    window_.clear();
+    return deletions_.finish();
 }
