@@ -1,5 +1,5 @@
-// An independent check of tovik's output: the published RC4 loop, written
-// here from scratch (no code shared with src/), over a whole file.
+// An independent check of tovik's output: the tests' textbook RC4 (no code
+// shared with src/), over a whole file.
 //
 // Usage: rc4_reference <key as hex digits> <input> <output>
 //
@@ -10,6 +10,8 @@
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include "support/oracles.h"
 
 namespace {
 
@@ -36,30 +38,15 @@ int main(int argc, char** argv) {
     }
     if (key.empty()) return 2;
 
-    unsigned char s[256];
-    for (int i = 0; i < 256; ++i) s[i] = static_cast<unsigned char>(i);
-    for (int i = 0, j = 0; i < 256; ++i) {
-        j = (j + s[i] + key[i % key.size()]) % 256;
-        const unsigned char t = s[i];
-        s[i] = s[j];
-        s[j] = t;
-    }
+    textbook_rc4 oracle(key.data(), key.size());
 
     std::FILE* in = std::fopen(argv[2], "rb");
     std::FILE* out = std::fopen(argv[3], "wb");
     if (in == nullptr || out == nullptr) return 1;
     std::vector<unsigned char> block(1 << 16);
-    int i = 0, j = 0;
     std::size_t got;
     while ((got = std::fread(block.data(), 1, block.size(), in)) > 0) {
-        for (std::size_t p = 0; p < got; ++p) {
-            i = (i + 1) % 256;
-            j = (j + s[i]) % 256;
-            const unsigned char t = s[i];
-            s[i] = s[j];
-            s[j] = t;
-            block[p] ^= s[(s[i] + s[j]) % 256];
-        }
+        for (std::size_t p = 0; p < got; ++p) block[p] ^= oracle.next();
         if (std::fwrite(block.data(), 1, got, out) != got) return 1;
     }
     const bool ok = !std::ferror(in) && std::fclose(out) == 0;

@@ -114,8 +114,12 @@ int main(int argc, char** argv) {
     rc4_state state;
     rc4_setup(key, sizeof key, state);
     std::printf("cpu %s\n", cpu_model().c_str());
-    std::printf("chosen %s\n", rc4_shape_name(rc4_chosen_shape()));
-    std::printf("chosen_pair %s\n", rc4_pair_shape_name(rc4_chosen_pair_shape()));
+    std::vector<rc4_loop_shape> shapes;
+    for (std::size_t i = 0; i < RC4_LOOP_SHAPES; ++i) shapes.push_back(rc4_loop_shape_at(i));
+    for (const rc4_loop_shape& shape : shapes) {
+        if (shape.chosen) std::printf("chosen %s\n", shape.name);
+        if (shape.chosen_pair) std::printf("chosen_pair %s\n", shape.name);
+    }
 
     std::vector<unsigned char> block;
     const auto theirs = [&] {
@@ -141,27 +145,27 @@ int main(int argc, char** argv) {
     rc4_state other;
     rc4_setup(key, sizeof key - 1, other);
     std::vector<contender> passes;
-    for (const rc4_shape shape : RC4_SHAPES) {
-        passes.push_back({[&, shape] { rc4_apply_shape(shape, block.data(), size, state); }, size});
+    for (const rc4_loop_shape& shape : shapes) {
+        passes.push_back({[&, shape] { shape.apply(block.data(), size, state); }, size});
     }
-    for (const rc4_pair_shape shape : RC4_PAIR_SHAPES) {
-        passes.push_back({[&, shape] {
-                              rc4_apply_pair_shape(shape, block.data(), state, second.data(), other,
-                                                   size);
-                          },
-                          2 * size});
+    for (const rc4_loop_shape& shape : shapes) {
+        if (shape.apply_pair == nullptr) continue;
+        passes.push_back(
+            {[&, shape] { shape.apply_pair(block.data(), state, second.data(), other, size); },
+             2 * size});
     }
     passes.push_back({theirs, size});
     const auto rates = alternate(rounds, passes);
     std::size_t k = 0;
-    for (const rc4_shape shape : RC4_SHAPES) {
-        std::printf("shape %s %zu rate=%.0f ratio=%.3f\n", rc4_shape_name(shape), size,
-                    median(rates[k]), median_ratio(rates[k], rates.back()));
+    for (const rc4_loop_shape& shape : shapes) {
+        std::printf("shape %s %zu rate=%.0f ratio=%.3f\n", shape.name, size, median(rates[k]),
+                    median_ratio(rates[k], rates.back()));
         ++k;
     }
-    for (const rc4_pair_shape shape : RC4_PAIR_SHAPES) {
-        std::printf("pair %s %zu rate=%.0f ratio=%.3f\n", rc4_pair_shape_name(shape), size,
-                    median(rates[k]), median_ratio(rates[k], rates.back()));
+    for (const rc4_loop_shape& shape : shapes) {
+        if (shape.apply_pair == nullptr) continue;
+        std::printf("pair %s %zu rate=%.0f ratio=%.3f\n", shape.name, size, median(rates[k]),
+                    median_ratio(rates[k], rates.back()));
         ++k;
     }
     EVP_CIPHER_CTX_free(context);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <optional>
 #include <cctype>
 #include <cerrno>
 #include <string>
@@ -61,7 +63,7 @@ TEST(ContainerFormat, WrapEqualsHeaderAndTextbookRc4AcrossBlockBoundaries) {
             const std::string box = read_file(dir.at("box"));
             ASSERT_EQ(box.size(), size + HEADER_LENGTH);
             EXPECT_EQ(box.substr(0, HEADER_LENGTH), row[1]);
-            EXPECT_TRUE(box.substr(HEADER_LENGTH) == textbook_rc4(key, plain));
+            EXPECT_TRUE(box.substr(HEADER_LENGTH) == textbook_rc4(key).apply(plain));
             ASSERT_EQ(run_copy(operation::unwrap, dir.at("box"), dir.at("back"), passphrase),
                       copy_status::ok);
             EXPECT_TRUE(read_file(dir.at("back")) == plain);
@@ -127,6 +129,53 @@ TEST(ContainerFormat, FailedReadsAndWritesAreReported) {
             fault_arm(point, nth + (point == fault_point::read ? 1 : 0), EIO);  // after the head
             EXPECT_EQ(run_copy(operation::wrap, dir.at("plain"), dir.at("box")), expected);
             EXPECT_EQ(dir.names(), std::set<std::string>{"plain"});
+        }
+    }
+}
+
+// Two bodies stepped together, block by block (step_pair), one of them
+// going on alone once the other ends (stream_rest), each ending at or about
+// a block boundary: each gives the bytes it gives as the one stream.
+TEST(ContainerFormat, TwoBodiesSteppedTogetherEqualEachAlone) {
+    const std::size_t sizes[] = {1, COPY_BLOCK - HEADER_LENGTH, COPY_BLOCK - 1, COPY_BLOCK,
+                                 COPY_BLOCK + 1, 2 * COPY_BLOCK, 3 * COPY_BLOCK + 7};
+    for (const std::size_t a_size : sizes) {
+        for (const std::size_t b_size : sizes) {
+            SCOPED_TRACE(testing::Message() << a_size << " and " << b_size);
+            scratch_dir dir;
+            struct body {
+                std::string plain, alone, paired;  // paths
+                os_file in, out;
+                rc4_state state = rc4_of_passphrase("secret");
+                std::atomic<std::uint64_t> done{0};
+                std::optional<body_copy> copy;
+                copy_status status = copy_status::ok;
+                bool more = false;
+            } bodies[2];
+            for (int b = 0; b < 2; ++b) {  // alone first: it takes this thread's first block set
+                bodies[b].plain = dir.at(std::to_string(b));
+                bodies[b].alone = bodies[b].plain + ".alone";
+                write_file(bodies[b].plain, random_bytes(b == 0 ? a_size : b_size, b));
+                ASSERT_EQ(run_copy(operation::wrap, bodies[b].plain, bodies[b].alone), copy_status::ok);
+            }
+            for (int b = 0; b < 2; ++b) {
+                body& one = bodies[b];
+                header_bytes head;
+                ASSERT_TRUE(open_for_reading(one.plain, one.in) && read_header(one.in, head));
+                ASSERT_TRUE(create_temp_beside(one.plain + ".paired", one.out, one.paired));
+                one.copy.emplace(body_copy{one.in, one.out, one.state, one.done, nullptr, copy_blocks(b)});
+                one.status = start_with_header(*one.copy, head, copy_kind::prepend, SECRET_HEADER, one.more);
+            }
+            while (bodies[0].more && bodies[1].more) {
+                step_pair(*bodies[0].copy, bodies[0].status, bodies[0].more, *bodies[1].copy,
+                          bodies[1].status, bodies[1].more);
+            }
+            for (body& one : bodies) {
+                if (one.more) one.status = stream_rest(*one.copy);
+                EXPECT_EQ(one.status, copy_status::ok);
+                ASSERT_TRUE(close_file(one.out));
+                EXPECT_TRUE(read_file(one.paired) == read_file(one.alone));
+            }
         }
     }
 }

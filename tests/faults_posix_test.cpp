@@ -38,15 +38,6 @@ const char* const POINT_NAMES[POINTS] = {"open",  "create", "read",   "write", "
                                          "close", "rename", "unlink", "list"};
 constexpr int NO_FAULT = -1;
 
-// Where the child reports, at exit, how often each point was called.
-int exit_report_fd = -1;
-
-void report_fault_calls() {
-    int calls[POINTS];
-    for (int p = 0; p < POINTS; ++p) calls[p] = fault_calls(static_cast<fault_point>(p));
-    if (write(exit_report_fd, calls, sizeof calls) != sizeof calls) _exit(98);
-}
-
 struct scenario {
     const char* name;
     std::map<std::string, std::string> files;  // relative path -> bytes
@@ -55,45 +46,14 @@ struct scenario {
     std::map<std::string, std::string> outputs;  // relative path -> its complete output
 };
 
-struct faulted_run {
-    finished_run run;
-    std::vector<int> calls;  // per point, as the child counted them
-};
-
-// One run of the driver in a forked child on a pty in dir, after prepare (given
-// the child's report descriptor) returned true there; KEY typed at its prompts.
-finished_run run_in_child(pty::session& session, const temp_dir& dir,
-                          const std::vector<std::string>& args,
-                          const std::function<bool(int)>& prepare = {}) {
-    if (!start_driver(session, dir.root, args, prepare)) {
-        ADD_FAILURE() << "cannot start the run";
-        return {};
-    }
-    // A failed collection ends the run before any prompt.
-    if (session.wait_for_output(BANNER + "Key:")) type_dialogue(session, KEY);
-    return finish(session, KEY.size());
-}
-
 // The run with the nth call of point failing.
-faulted_run run_with_fault(const temp_dir& dir, const scenario& s, int point, int nth) {
+child_run run_with_fault(const temp_dir& dir, const scenario& s, int point, int nth) {
     std::vector<std::string> args{s.pattern};
     if (s.delete_input) args.push_back("-d");
-    pty::session session;
-    faulted_run result;
-    result.run = run_in_child(session, dir, args, [&](int report) {
-        exit_report_fd = report;
-        fault_clear();
-        // Registered before the driver's own handler, so it runs after it.
-        std::atexit(report_fault_calls);
+    return run_driver_in_child(dir.root, args, KEY, [&] {
         if (point != NO_FAULT) fault_arm(static_cast<fault_point>(point), nth, EIO);
         return true;
     });
-    const std::string& report = session.report();
-    if (report.size() == sizeof(int) * POINTS) {
-        result.calls.resize(POINTS);
-        std::memcpy(result.calls.data(), report.data(), report.size());
-    }
-    return result;
 }
 
 // What may be found after a run: each name with the contents it may have.
@@ -135,7 +95,7 @@ void expect_state(const std::string& root, const allowed_state& allowed) {
 // status must follow from them, and the files must be what the messages say.
 void check_faulted_run(const temp_dir& dir, const scenario& s,
                        const std::vector<std::string>& order, int point, int nth,
-                       const faulted_run& r) {
+                       const child_run& r) {
     const finished_run& run = r.run;
     ASSERT_EQ(r.calls.size(), static_cast<std::size_t>(POINTS)) << "no report: " << run.transcript;
     if (point != NO_FAULT) {
@@ -262,7 +222,7 @@ TEST(InjectedFaults, EveryCallOfEveryPointFailsCleanlyThroughTheWholeRun) {
             temp_dir dir;
             for (const auto& [name, bytes] : s.files) ASSERT_TRUE(write_file(dir.at(name), bytes));
             const std::vector<std::string> order = targets_in(dir.root, s.pattern);
-            const faulted_run clean = run_with_fault(dir, s, NO_FAULT, 0);
+            const child_run clean = run_with_fault(dir, s, NO_FAULT, 0);
             ASSERT_NO_FATAL_FAILURE(check_faulted_run(dir, s, order, NO_FAULT, 0, clean));
             ASSERT_NE(clean.run.after_dialogue.find("ok!"), std::string::npos);
             calls = clean.calls;
@@ -287,7 +247,7 @@ namespace {
 
 // Drops root's privileges (in a forked child), so permission bits hold.
 // Without them the user's own bits hold already.
-bool become_nobody(int = -1) {
+bool become_nobody() {
     if (geteuid() != 0) return true;
     return setgroups(0, nullptr) == 0 && setgid(65534) == 0 && setuid(65534) == 0;
 }
@@ -299,9 +259,8 @@ bool give_to_nobody(const std::string& path) {
 
 // One run of the driver in a child, after prepare there.
 finished_run run_in_child(const temp_dir& dir, const std::vector<std::string>& args,
-                          bool (*prepare)(int) = nullptr) {
-    pty::session session;
-    return run_in_child(session, dir, args, prepare);
+                          bool (*prepare)() = nullptr) {
+    return run_driver_in_child(dir.root, args, KEY, prepare).run;
 }
 
 void expect_ended(const finished_run& run, const std::string& after_dialogue, int status) {

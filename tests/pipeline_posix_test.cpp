@@ -27,45 +27,14 @@ namespace {
 
 const std::string KEY = "busy workers";
 
-// Where the child reports, at exit, how often it read and created a file.
-int exit_report_fd = -1;
-
-void report_calls() {
-    const int calls[2] = {fault_calls(fault_point::read), fault_calls(fault_point::create)};
-    if (write(exit_report_fd, calls, sizeof calls) != sizeof calls) _exit(98);
-}
-
-struct child_run {
-    finished_run run;
-    int reads = -1;
-    int creates = -1;
-};
-
 // The driver on pattern t in dir with workers threads, once arm has set the
 // fault seam up in the child; KEY typed at its prompts.
 child_run run_with(const temp_dir& dir, const std::string& workers,
                    const std::function<void()>& arm) {
-    pty::session session;
-    child_run result;
-    const bool started = start_driver(session, dir.root, {"t"}, [&](int report) {
-        exit_report_fd = report;
-        fault_clear();
-        std::atexit(report_calls);
+    return run_driver_in_child(dir.root, {"t"}, KEY, [&] {
         arm();
         return ::setenv("TOVIK_WORKERS", workers.c_str(), 1) == 0;
     });
-    if (!started || !type_dialogue(session, KEY)) {
-        ADD_FAILURE() << "the run did not start";
-        return result;
-    }
-    result.run = finish(session, KEY.size());
-    int calls[2];
-    if (session.report().size() == sizeof calls) {
-        std::memcpy(calls, session.report().data(), sizeof calls);
-        result.reads = calls[0];
-        result.creates = calls[1];
-    }
-    return result;
 }
 
 void expect_exit(const finished_run& run, int code) {
@@ -103,7 +72,7 @@ TEST(Pipeline, AFatalEndStopsTheCopyInFlight) {
         EXPECT_EQ(r.run.after_dialogue, "\n" + order[0] + " encrypting .....ok!\n" +
                                             "incorrect key, no operations were performed\n");
         expect_exit(r.run, 0);
-        EXPECT_LT(r.reads, 100) << "the long file was copied after the end";
+        EXPECT_LT(r.calls_of(fault_point::read), 100) << "the long file was copied after the end";
         EXPECT_TRUE(read_file(dir.at(order[2])) == long_bytes);
         EXPECT_TRUE(temporaries(dir.root).empty());
         EXPECT_FALSE(std::filesystem::exists(dir.at(order[2] + ".tvk")));
@@ -162,7 +131,7 @@ TEST(Pipeline, AKeyTypedOnceIsCheckedBeforeAnyOtherTarget) {
         EXPECT_FALSE(r.run.confirmed);
         EXPECT_EQ(r.run.after_dialogue, "\nincorrect key, no operations were performed\n");
         expect_exit(r.run, 0);
-        EXPECT_EQ(r.creates, 0);
-        EXPECT_EQ(r.reads, 1) << "read more than the head's header, once before the prompt";
+        EXPECT_EQ(r.calls_of(fault_point::create), 0);
+        EXPECT_EQ(r.calls_of(fault_point::read), 1) << "read more than the head's header, once before the prompt";
     }
 }

@@ -53,8 +53,7 @@ std::string bytes_of(const void* data, std::size_t size) {
 secrets derived_from(const std::string& key, std::size_t body_length) {
     key_material keys;
     derive_key_material(key.c_str(), keys);
-    rc4_state state;
-    rc4_setup(keys.cipher_key, sizeof keys.cipher_key, state);
+    rc4_state state = rc4_of_passphrase(key);
     secrets found{{"passphrase", key},
                   {"key text", keys.key_text},
                   {"key text, first digest", std::string(keys.key_text, 32)},

@@ -180,33 +180,19 @@ void apply_pair_shape(std::uint8_t* a, rc4_state& a_state, std::uint8_t* b, rc4_
 
 using clock_type = std::chrono::steady_clock;
 
-struct shape_entry {
-    const char* name;
-    void (*apply)(std::uint8_t*, std::size_t, rc4_state&);
+constexpr rc4_loop_shape SHAPES[] = {
+    {"u8_x1", apply_shape<std::uint8_t, 1>, nullptr, false, false},
+    {"u8_x8", apply_shape<std::uint8_t, 8>, apply_pair_shape<std::uint8_t, 8>, false, false},
+    {"u8_x16", apply_shape<std::uint8_t, 16>, apply_pair_shape<std::uint8_t, 16>, false, false},
+    {"u32_x1", apply_shape<std::uint32_t, 1>, nullptr, false, false},
+    {"u32_x2", apply_shape<std::uint32_t, 2>, nullptr, false, false},
+    {"u32_x8", apply_shape<std::uint32_t, 8>, apply_pair_shape<std::uint32_t, 8>, false, false},
 };
-struct pair_shape_entry {
-    const char* name;
-    void (*apply)(std::uint8_t*, rc4_state&, std::uint8_t*, rc4_state&, std::size_t);
-};
-
-// In the order of enum rc4_shape and enum rc4_pair_shape.
-constexpr shape_entry SHAPES[] = {
-    {"u8_x1", apply_shape<std::uint8_t, 1>},     {"u8_x8", apply_shape<std::uint8_t, 8>},
-    {"u8_x16", apply_shape<std::uint8_t, 16>},   {"u32_x1", apply_shape<std::uint32_t, 1>},
-    {"u32_x2", apply_shape<std::uint32_t, 2>},   {"u32_x8", apply_shape<std::uint32_t, 8>},
-};
-constexpr pair_shape_entry PAIR_SHAPES[] = {
-    {"u8_x8", apply_pair_shape<std::uint8_t, 8>},
-    {"u8_x16", apply_pair_shape<std::uint8_t, 16>},
-    {"u32_x8", apply_pair_shape<std::uint32_t, 8>},
-};
-static_assert(std::size(SHAPES) == std::size(RC4_SHAPES));
-static_assert(std::size(PAIR_SHAPES) == std::size(RC4_PAIR_SHAPES));
+static_assert(std::size(SHAPES) == RC4_LOOP_SHAPES);
 
 // Until the shapes are timed, and on short calls: a byte-wide shape, which
 // needs no widened copy and was never far from the best on any CPU measured.
-constexpr std::size_t SHORT_SHAPE = static_cast<std::size_t>(rc4_shape::u8_x8);
-constexpr std::size_t SHORT_PAIR_SHAPE = static_cast<std::size_t>(rc4_pair_shape::u8_x8);
+constexpr std::size_t SHORT_SHAPE = 1;  // u8_x8, for one stream and for two
 
 // Calls shorter than this keep to the byte-wide shape: making, narrowing and
 // wiping a widened copy takes about 0.3 us, a few hundred bytes of keystream,
@@ -214,7 +200,7 @@ constexpr std::size_t SHORT_PAIR_SHAPE = static_cast<std::size_t>(rc4_pair_shape
 constexpr std::size_t LONG_CALL = 4096;
 
 std::atomic<std::size_t> long_shape{SHORT_SHAPE};
-std::atomic<std::size_t> long_pair_shape{SHORT_PAIR_SHAPE};
+std::atomic<std::size_t> long_pair_shape{SHORT_SHAPE};
 std::once_flag shapes_timed;
 
 template <typename Pass>
@@ -236,19 +222,18 @@ void time_shapes() {
     rc4_state start;
     rc4_setup(KEY, sizeof KEY, start);
     alignas(64) static std::uint8_t sample[SAMPLE];  // once per process
-    clock_type::duration best[std::size(SHAPES)], best_pair[std::size(PAIR_SHAPES)];
+    clock_type::duration best[RC4_LOOP_SHAPES], best_pair[RC4_LOOP_SHAPES];
     std::fill(std::begin(best), std::end(best), clock_type::duration::max());
     std::fill(std::begin(best_pair), std::end(best_pair), clock_type::duration::max());
     for (int round = 0; round < ROUNDS; ++round) {
-        for (std::size_t s = 0; s < std::size(SHAPES); ++s) {
+        for (std::size_t s = 0; s < RC4_LOOP_SHAPES; ++s) {
             rc4_state state = start;
             best[s] = std::min(best[s], timed([&] { SHAPES[s].apply(sample, SAMPLE, state); }));
-        }
-        // Two streams of half the sample each: the same bytes of keystream.
-        for (std::size_t s = 0; s < std::size(PAIR_SHAPES); ++s) {
+            // Two streams of half the sample each: the same bytes of keystream.
+            if (SHAPES[s].apply_pair == nullptr) continue;
             rc4_state a = start, b = start;
             best_pair[s] = std::min(best_pair[s], timed([&] {
-                PAIR_SHAPES[s].apply(sample, a, sample + SAMPLE / 2, b, SAMPLE / 2);
+                SHAPES[s].apply_pair(sample, a, sample + SAMPLE / 2, b, SAMPLE / 2);
             }));
         }
     }
@@ -267,35 +252,16 @@ void rc4_apply(std::uint8_t* data, std::size_t length, rc4_state& state) {
 void rc4_apply_pair(std::uint8_t* a, rc4_state& a_state, std::uint8_t* b, rc4_state& b_state,
                     std::size_t length) {
     const std::size_t shape =
-        length >= LONG_CALL ? long_pair_shape.load(std::memory_order_relaxed) : SHORT_PAIR_SHAPE;
-    PAIR_SHAPES[shape].apply(a, a_state, b, b_state, length);
+        length >= LONG_CALL ? long_pair_shape.load(std::memory_order_relaxed) : SHORT_SHAPE;
+    SHAPES[shape].apply_pair(a, a_state, b, b_state, length);
 }
 
 void rc4_choose_shapes() { std::call_once(shapes_timed, time_shapes); }
 
-const char* rc4_shape_name(rc4_shape shape) {
-    return SHAPES[static_cast<std::size_t>(shape)].name;
-}
-
-void rc4_apply_shape(rc4_shape shape, std::uint8_t* data, std::size_t length, rc4_state& state) {
-    SHAPES[static_cast<std::size_t>(shape)].apply(data, length, state);
-}
-
-const char* rc4_pair_shape_name(rc4_pair_shape shape) {
-    return PAIR_SHAPES[static_cast<std::size_t>(shape)].name;
-}
-
-void rc4_apply_pair_shape(rc4_pair_shape shape, std::uint8_t* a, rc4_state& a_state,
-                          std::uint8_t* b, rc4_state& b_state, std::size_t length) {
-    PAIR_SHAPES[static_cast<std::size_t>(shape)].apply(a, a_state, b, b_state, length);
-}
-
-rc4_shape rc4_chosen_shape() {
+rc4_loop_shape rc4_loop_shape_at(std::size_t i) {
     rc4_choose_shapes();
-    return static_cast<rc4_shape>(long_shape.load());
-}
-
-rc4_pair_shape rc4_chosen_pair_shape() {
-    rc4_choose_shapes();
-    return static_cast<rc4_pair_shape>(long_pair_shape.load());
+    rc4_loop_shape shape = SHAPES[i];
+    shape.chosen = i == long_shape.load();
+    shape.chosen_pair = i == long_pair_shape.load();
+    return shape;
 }

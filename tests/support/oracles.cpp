@@ -1,6 +1,5 @@
 #include "support/oracles.h"
 
-#include <cstdint>
 #include <random>
 #include <utility>
 
@@ -16,19 +15,23 @@ std::string random_bytes(std::size_t size, unsigned seed) {
     return bytes;
 }
 
-std::string textbook_rc4(const std::string& key, std::string data) {
-    std::uint8_t s[256];
-    for (int i = 0; i < 256; ++i) s[i] = static_cast<std::uint8_t>(i);
-    for (int i = 0, j = 0; i < 256; ++i) {
-        j = (j + s[i] + static_cast<std::uint8_t>(key[i % key.size()])) % 256;
-        std::swap(s[i], s[j]);
+textbook_rc4::textbook_rc4(const void* key, std::size_t length) {
+    const auto* k = static_cast<const std::uint8_t*>(key);
+    for (int v = 0; v < 256; ++v) s[v] = static_cast<std::uint8_t>(v);
+    for (int v = 0, w = 0; v < 256; ++v) {
+        w = (w + s[v] + k[static_cast<std::size_t>(v) % length]) % 256;
+        std::swap(s[v], s[w]);
     }
-    int i = 0, j = 0;
-    for (char& byte : data) {
-        i = (i + 1) % 256;
-        j = (j + s[i]) % 256;
-        std::swap(s[i], s[j]);
-        byte = static_cast<char>(byte ^ s[(s[i] + s[j]) % 256]);
-    }
+}
+
+std::uint8_t textbook_rc4::next() {
+    i = (i + 1) % 256;
+    j = (j + s[i]) % 256;
+    std::swap(s[i], s[j]);
+    return s[(s[i] + s[j]) % 256];
+}
+
+std::string textbook_rc4::apply(std::string data) {
+    for (char& byte : data) byte = static_cast<char>(byte ^ next());
     return data;
 }

@@ -33,14 +33,21 @@ int transform_alone(const std::string& path, const std::string& passphrase, bool
     return t.run.finish() ? OUTCOME_DISK_WRITE : outcome;
 }
 
+rc4_state rc4_of_passphrase(const std::string& passphrase) {
+    key_material keys;
+    derive_key_material(passphrase.c_str(), keys);
+    rc4_state state;
+    rc4_setup(keys.cipher_key, sizeof keys.cipher_key, state);
+    return state;
+}
+
 std::optional<copy_status> run_container_operation(container_operation op,
                                                    const std::string& source,
                                                    const std::string& destination,
                                                    const std::string& passphrase) {
     key_material keys;
     derive_key_material(passphrase.c_str(), keys);
-    rc4_state state;
-    rc4_setup(keys.cipher_key, sizeof keys.cipher_key, state);
+    rc4_state state = rc4_of_passphrase(passphrase);
     os_file input;
     header_bytes head;
     if (!open_for_reading(source, input) || !read_header(input, head)) return copy_status::read_failed;

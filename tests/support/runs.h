@@ -25,6 +25,10 @@ struct test_run {
 // when the finishing sync failed.
 int transform_alone(const std::string& path, const std::string& passphrase, bool delete_input);
 
+// The RC4 state a run sets up for passphrase: its key schedule, then
+// rc4_setup.
+rc4_state rc4_of_passphrase(const std::string& passphrase);
+
 // One container operation from the file at source into destination, as the
 // transform runs it: the source's first bytes read before the copy, the
 // destination written under a temporary renamed into place when the copy

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -20,6 +21,7 @@
 #include "front/driver.h"
 #include "front/key_entry.h"
 #include "platform/files.h"
+#include "support/runs.h"
 
 namespace fs = std::filesystem;
 
@@ -32,10 +34,7 @@ const bool progress_off = ::setenv("TOVIK_PROGRESS", "0", 1) == 0;
 namespace {
 
 std::string through_rc4(std::string_view bytes, const std::string& passphrase) {
-    key_material keys;
-    derive_key_material(passphrase.c_str(), keys);
-    rc4_state state;
-    rc4_setup(keys.cipher_key, sizeof keys.cipher_key, state);
+    rc4_state state = rc4_of_passphrase(passphrase);
     std::string out(bytes);
     rc4_apply(reinterpret_cast<std::uint8_t*>(out.data()), out.size(), state);
     return out;
@@ -113,6 +112,47 @@ bool start_binary(pty::session& run, const std::string& dir, const std::vector<s
             run_driver_and_exit(args);
         },
         options);
+}
+
+namespace {
+
+// Where a child run reports, at its exit, how often each fault point was called.
+int calls_report_fd = -1;
+
+void report_fault_calls() {
+    int calls[static_cast<int>(fault_point::count_)];
+    for (int p = 0; p < static_cast<int>(fault_point::count_); ++p) {
+        calls[p] = fault_calls(static_cast<fault_point>(p));
+    }
+    if (::write(calls_report_fd, calls, sizeof calls) != sizeof calls) ::_exit(98);
+}
+
+}  // namespace
+
+child_run run_driver_in_child(const std::string& dir, const std::vector<std::string>& args,
+                              const std::string& key, const std::function<bool()>& prepare) {
+    pty::session session;
+    child_run result;
+    const bool started = start_driver(session, dir, args, [&](int report) {
+        calls_report_fd = report;
+        fault_clear();
+        // Registered before the driver's own handlers, so it runs after them.
+        std::atexit(report_fault_calls);
+        return !prepare || prepare();
+    });
+    if (!started) {
+        ADD_FAILURE() << "cannot start the run";
+        return result;
+    }
+    // A failed collection ends the run before any prompt.
+    if (session.wait_for_output(BANNER + "Key:")) type_dialogue(session, key);
+    result.run = finish(session, key.size());
+    const std::string& report = session.report();
+    if (report.size() == sizeof(int) * static_cast<std::size_t>(fault_point::count_)) {
+        result.calls.resize(static_cast<std::size_t>(fault_point::count_));
+        std::memcpy(result.calls.data(), report.data(), report.size());
+    }
+    return result;
 }
 
 finished_run run_binary(const std::string& dir, const std::vector<std::string>& args,

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/fault.h"
 #include "support/console_text.h"
 #include "support/oracles.h"
 #include "support/pty_posix.h"
@@ -69,6 +70,21 @@ struct finished_run {
 };
 // Waits for the end of run; key_length is that of the key typed.
 finished_run finish(pty::session& run, std::size_t key_length);
+// The driver with args in a forked child on a terminal of its own, in
+// directory dir, once prepare (if any) returned true there; key typed at its
+// prompts (a run that ends before "Key:" is only waited for). Comes back
+// with how often the child called each fault point (calls: empty when the
+// child did not report them).
+struct child_run {
+    finished_run run;
+    std::vector<int> calls;
+    int calls_of(fault_point point) const {
+        return calls.empty() ? -1 : calls[static_cast<std::size_t>(point)];
+    }
+};
+child_run run_driver_in_child(const std::string& dir, const std::vector<std::string>& args,
+                              const std::string& key, const std::function<bool()>& prepare = {});
+
 // The real binary with args in dir, key typed at its prompts and "y" at the
 // ready prompt: the whole run.
 finished_run run_binary(const std::string& dir, const std::vector<std::string>& args,
