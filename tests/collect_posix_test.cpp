@@ -40,7 +40,7 @@ struct collected {
 collected collect(const std::string& pattern) {
     collected out;
     target_list list;
-    out.result = collect_targets(&list, pattern);
+    out.result = collect_targets(&list, pattern) ? 0 : -1;
     for (std::size_t i = 0; i < list.size(); ++i) {
         out.list.emplace_back(list.path(i));
     }

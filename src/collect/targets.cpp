@@ -69,7 +69,7 @@ listed collect_level(walk& w, const std::string& pattern, bool top) {
             continue;
         }
         const bool descended = entry_descended(entry.name, entry.attributes);
-        const bool collected = attribute_excluded(entry.attributes) == 0;
+        const bool collected = !attribute_excluded(entry.attributes);
         if ((descended || collected) && too_long(path, descended ? 2 : 0)) {
             std::printf("%s: path too long\n", path.c_str());
             continue;
@@ -115,7 +115,7 @@ void name_leftovers(const walk& w, const std::string& pattern) {
 
 }  // namespace
 
-int collect_targets(target_list* list, const std::string& pattern) {
+bool collect_targets(target_list* list, const std::string& pattern) {
     walk w;
     w.list = list;
     const std::string trimmed = trim_trailing_separators(pattern);
@@ -127,25 +127,18 @@ int collect_targets(target_list* list, const std::string& pattern) {
     if ((names == "*" || names == "*.*") && name_identity(prefix.empty() ? "." : prefix, here))
         w.directories.insert(here);
     const listed result = collect_level(w, trimmed, true);
-    if (result == listed::not_at_all) return -1;
+    if (result == listed::not_at_all) return false;
     if (result == listed::partly) {
         std::printf("cannot read the directory %s\n",
                     prefix.empty() ? "." : trim_trailing_separators(prefix).c_str());
     }
     name_leftovers(w, trimmed);
-    return 0;
+    return true;
 }
 
-int attribute_excluded(std::uint32_t attributes) {
-    switch (attributes) {
-        case ATTRIBUTE_READONLY:
-        case ATTRIBUTE_HIDDEN:
-        case ATTRIBUTE_SYSTEM:
-        case ATTRIBUTE_DIRECTORY:
-            return -1;
-        default:
-            return 0;
-    }
+bool attribute_excluded(std::uint32_t attributes) {
+    return attributes == ATTRIBUTE_READONLY || attributes == ATTRIBUTE_HIDDEN ||
+           attributes == ATTRIBUTE_SYSTEM || attributes == ATTRIBUTE_DIRECTORY;
 }
 
 bool entry_descended(const std::string& name, std::uint32_t attributes) {

@@ -30,14 +30,14 @@ struct target_list {
 };
 
 // Adds to *list every target that pattern yields, descending into the
-// directories it matches. 0 when the enumeration of the pattern
-// started (collected or not), -1 when it could not start. Throws
-// std::bad_alloc when memory runs out: a list cut short would leave files
-// out of the run without a word.
-int collect_targets(target_list* list, const std::string& pattern);
-// -1 for the words that are never targets (exactly read-only, hidden, system
-// or directory), 0 otherwise. Whole words are compared, not single bits.
-int attribute_excluded(std::uint32_t attributes);
+// directories it matches. true when the enumeration of the pattern started
+// (collected or not), false when it could not start. Throws std::bad_alloc
+// when memory runs out: a list cut short would leave files out of the run
+// without a word.
+bool collect_targets(target_list* list, const std::string& pattern);
+// The words that are never targets: exactly read-only, hidden, system or
+// directory. Whole words are compared, not single bits.
+bool attribute_excluded(std::uint32_t attributes);
 // An entry is descended into when its word is exactly the directory bit and
 // its name is neither "." nor "..".
 bool entry_descended(const std::string& name, std::uint32_t attributes);
