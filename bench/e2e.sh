@@ -377,7 +377,7 @@ done
 rm -rf "$WORK"/ones*
 
 # --- 5. Fixed costs of one file -----------------------------------------------
-"${RUN[@]}" "$MICRO" --benchmark_filter='BM_(derive_key_material_per_file|rc4_setup|size_probe|open_for_update_and_close|create_temp_and_remove|rename_into_place|run_over_1_byte)$' \
+"${RUN[@]}" "$MICRO" --benchmark_filter='BM_(derive_key_material_per_file|rc4_setup|open_for_update_and_close|create_temp_and_remove|rename_into_place|run_over_1_byte)$' \
     --benchmark_repetitions="$ROUNDS" --benchmark_report_aggregates_only=true \
     --benchmark_format=csv 2>/dev/null | awk -F, '/_median"/ {print $1, $3}' >"$WORK/fixed"
 

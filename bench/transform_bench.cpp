@@ -61,12 +61,6 @@ void BM_open_for_update_and_close(benchmark::State& bench) {
     }
 }
 
-void BM_size_probe(benchmark::State& bench) {
-    scratch dir;
-    const std::string path = dir.at("f");
-    for (auto _ : bench) benchmark::DoNotOptimize(file_size(path));
-}
-
 // Naming and creating the temporary, and removing it again.
 void BM_create_temp_and_remove(benchmark::State& bench) {
     scratch dir;
@@ -120,7 +114,6 @@ void BM_run_over_1_byte(benchmark::State& bench) {
 
 BENCHMARK(BM_derive_key_material_per_file);
 BENCHMARK(BM_rc4_setup);
-BENCHMARK(BM_size_probe);
 BENCHMARK(BM_open_for_update_and_close);
 BENCHMARK(BM_create_temp_and_remove);
 BENCHMARK(BM_rename_into_place);

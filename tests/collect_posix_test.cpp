@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "collect/targets.h"
-#include "platform/fault.h"
+#include "support/faults.h"
 #include "platform/listing.h"
 #include "support/scratch.h"
 

@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <string>
 
-#include "platform/fault.h"
+#include "support/faults.h"
 #include "support/oracles.h"
 #include "support/runs.h"
 #include "support/scratch.h"

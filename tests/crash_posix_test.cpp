@@ -21,7 +21,7 @@
 #include "cipher/key_schedule.h"
 #include "container/block_ring.h"
 #include "platform/disk_record.h"
-#include "platform/fault.h"
+#include "support/faults.h"
 #include "support/crash_model.h"
 #include "support/tovik_run_posix.h"
 

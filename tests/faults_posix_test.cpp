@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "container/container.h"
-#include "platform/fault.h"
+#include "support/faults.h"
 #include "platform/temp_name.h"
 #include "support/pty_posix.h"
 #include "support/tovik_run_posix.h"

@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/fault.h"
+#include "support/faults.h"
 #include "support/oracles.h"
 #include "support/tovik_run_posix.h"
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "container/block_ring.h"
-#include "platform/fault.h"
+#include "support/faults.h"
 #include "support/tovik_run_posix.h"
 
 using namespace tovik_run;

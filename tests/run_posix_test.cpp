@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "container/container.h"
-#include "platform/fault.h"
+#include "support/faults.h"
 #include "support/tovik_run_posix.h"
 
 namespace fs = std::filesystem;

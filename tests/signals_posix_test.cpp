@@ -19,7 +19,7 @@
 #include <thread>
 
 #include "platform/ending.h"
-#include "platform/fault.h"
+#include "support/faults.h"
 #include "platform/files.h"
 #include "platform/temp_name.h"
 #include "support/oracles.h"

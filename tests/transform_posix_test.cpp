@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "run/transform.h"
-#include "platform/fault.h"
+#include "support/faults.h"
 #include "support/runs.h"
 #include "support/tovik_run_posix.h"
 

@@ -10,6 +10,13 @@ namespace {
 constexpr char MANUAL_NAME[] = "tovik.man";
 constexpr int CHUNK_SIZE = 100;  // 99 characters and the NUL
 
+// Only a file that can be read counts: a directory or a FIFO of that name is
+// no manual and does not hide one further on.
+bool readable_file(const std::string& path) {
+    os_file file;
+    return open_for_reading(path, file);
+}
+
 }  // namespace
 
 bool next_path_element(const std::string& value, std::size_t& pos, char separator, bool quotes,
@@ -30,10 +37,6 @@ bool next_path_element(const std::string& value, std::size_t& pos, char separato
     while (pos < value.size() && value[pos] == separator) ++pos;
     return true;
 }
-
-// Only a file that can be read counts: a directory or a FIFO of that name is
-// no manual and does not hide one further on.
-bool readable_file(const std::string& path) { return file_size(path) >= 0; }
 
 void find_on_path(const char* name, const char* variable, std::string& result) {
     result.clear();

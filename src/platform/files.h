@@ -133,9 +133,6 @@ bool sync_before_close(os_file& file);
 file_result remove_if_unchanged(const std::string& path, const file_identity& name,
                                 file_state& read);
 
-// Length of a regular file, or -1 when path is not one or cannot be opened.
-// Never blocks on FIFOs or devices.
-std::int64_t file_size(const std::string& path);
 // Absolute form of a relative path; false when it cannot be made.
 bool full_path(const std::string& path, std::string& result);
 // The longest path the file calls take, in bytes.

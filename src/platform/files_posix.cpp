@@ -1,8 +1,8 @@
 // Files on POSIX systems. Each call asks the fault seam first; the points
-// are: open (open_for_reading, open_for_update, file_size,
-// full_path), create, read, write (write_all, copy_attributes), sync
-// (sync_file, sync_outputs), close, rename (rename_file,
-// replace_if_unchanged) and unlink (remove_file, remove_if_unchanged). The
+// are: open (open_for_reading, open_for_update, full_path), create, read,
+// write (write_all, copy_attributes), sync (sync_file, sync_outputs), close,
+// rename (rename_file, replace_if_unchanged) and unlink (remove_file,
+// remove_if_unchanged). The
 // hint advise_sequential cannot fail and has no point. A sync the seam omits
 // does nothing and reports success.
 //
@@ -320,17 +320,6 @@ file_result remove_if_unchanged(const std::string& path, const file_identity& na
     if (removed) return file_result::done;
     if (error == ENOENT) return file_result::gone;
     return error == EACCES || error == EPERM || error == EROFS ? file_result::denied : file_result::failed;
-}
-
-std::int64_t file_size(const std::string& path) {
-    if (fault_injected(fault_point::open)) return -1;
-    // stat first, so FIFOs and devices are never opened at all.
-    struct stat status;
-    if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return -1;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) return -1;
-    ::close(fd);
-    return static_cast<std::int64_t>(status.st_size);
 }
 
 bool full_path(const std::string& path, std::string& result) {

@@ -1,8 +1,7 @@
 // Files on Windows. Each call asks the fault seam first, at the same points
-// as on POSIX: open (open_for_reading, open_for_update, file_size,
-// full_path), create, read, write (write_all,
-// copy_attributes), sync (sync_file, sync_outputs), close, rename
-// (rename_file, replace_if_unchanged) and unlink (remove_file,
+// as on POSIX: open (open_for_reading, open_for_update, full_path), create,
+// read, write (write_all, copy_attributes), sync (sync_file, sync_outputs),
+// close, rename (rename_file, replace_if_unchanged) and unlink (remove_file,
 // remove_if_unchanged).
 //
 // Files are opened with delete sharing, as POSIX files always are: a file
@@ -280,23 +279,6 @@ file_result remove_if_unchanged(const std::string& path, const file_identity& na
     if (SetFileInformationByHandle(handle, FileDispositionInfo, &dispose, sizeof dispose))
         return file_result::done;
     return GetLastError() == ERROR_ACCESS_DENIED ? file_result::denied : file_result::failed;
-}
-
-std::int64_t file_size(const std::string& path) {
-    if (fault_injected(fault_point::open)) return -1;
-    // Attributes first: directories and devices are never opened.
-    const DWORD attributes = GetFileAttributesA(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES ||
-        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) != 0) {
-        return -1;
-    }
-    HANDLE handle =
-        CreateFileA(path.c_str(), GENERIC_READ, SHARE_ALL, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return -1;
-    LARGE_INTEGER size;
-    const bool known = GetFileType(handle) == FILE_TYPE_DISK && GetFileSizeEx(handle, &size);
-    CloseHandle(handle);
-    return known ? static_cast<std::int64_t>(size.QuadPart) : -1;
 }
 
 // The buffer grows to what the call asks for; the ANSI call itself still

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <random>
 
-#include "platform/fault.h"
+#include "support/faults.h"
 #include "platform/temp_name.h"
 
 namespace fs = std::filesystem;

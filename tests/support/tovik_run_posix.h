@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/fault.h"
+#include "support/faults.h"
 #include "support/console_text.h"
 #include "support/oracles.h"
 #include "support/pty_posix.h"
