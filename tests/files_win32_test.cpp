@@ -73,8 +73,7 @@ TEST_F(WindowsFileLayer, OpenTemporaryCanBeDeleted) {
 namespace {
 
 bool replace(const std::string& from, const std::string& to) {
-    bool taken = false;
-    return rename_file(from, to, true, taken);
+    return rename_file(from, to, true) == file_result::done;
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // every run, each "ok!" it printed is still true and no file's bytes are lost.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -155,6 +156,22 @@ TEST(OneRun, AnOutputOfTheRunIsNeverItsInput) {
         EXPECT_EQ(dir.names(), (std::set<std::string>{"a.tvk", "l"}));
         EXPECT_TRUE(read_file(dir.at("a.tvk")) == container_of("plain text", KEY));
     }
+}
+
+// A FIFO among the targets is bypassed without being opened: opening a
+// special file may act on a device (a tape rewinds on close).
+TEST(OneRun, AFifoIsBypassedUnopened) {
+    temp_dir dir;
+    ASSERT_TRUE(write_file(dir.at("d/a"), "plain"));
+    ASSERT_EQ(::mkfifo(dir.at("d/fifo").c_str(), 0644), 0);
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(::inotify_add_watch(watch, dir.at("d/fifo").c_str(), IN_OPEN), 0);
+    const finished_run run = run_binary(dir.root, {"d"}, KEY);
+    EXPECT_NE(run.after_dialogue.find("bypassing 0byte file d/fifo\n"), std::string::npos);
+    char event[4096];
+    EXPECT_LT(::read(watch, event, sizeof event), 0) << "the FIFO was opened";
+    ::close(watch);
 }
 
 // An input changed between its reading and its deletion ("-d") or the

@@ -10,7 +10,8 @@ struct rc4_state {
     std::uint8_t y;
 };
 
-// Key scheduling; key_length must be at least 1 (only the first 256 bytes count).
+// Key scheduling (only the first 256 bytes of the key count); an empty key
+// leaves the identity permutation.
 void rc4_setup(const std::uint8_t* key, std::size_t key_length, rc4_state& state);
 // XORs length bytes with the keystream, continuing where the last call stopped.
 void rc4_apply(std::uint8_t* data, std::size_t length, rc4_state& state);

@@ -80,7 +80,9 @@ listed collect_level(walk& w, const std::string& pattern, bool top) {
         }
         if (descended) enter_directory(w, path);
         if (collected) {
-            push_target(w.list, path, entry.size);
+            // A FIFO or a device is bypassed at its turn, and never opened:
+            // opening some has effects of its own (a tape rewinds on close).
+            push_target(w.list, path, entry.size >= 0 ? entry.size : NOT_A_FILE);
             w.targets_here = w.targets_here || top;
         }
     } while (listing_next(open.get(), entry));

@@ -12,7 +12,7 @@
 struct target_list {
     struct found_target {
         std::size_t at;            // in text
-        std::int64_t listed_size;  // -1 when not known
+        std::int64_t listed_size;
     };
     std::string text;
     std::vector<found_target> found;  // in the order of discovery
@@ -29,6 +29,10 @@ struct target_list {
     }
 };
 
+// A target's size as its listing gave it; or one of these.
+inline constexpr std::int64_t SIZE_NOT_LISTED = -1;  // the list was not made by a listing
+inline constexpr std::int64_t NOT_A_FILE = -2;       // listed, no regular file: never opened
+
 // Adds to *list every target that pattern yields, descending into the
 // directories it matches. true when the enumeration of the pattern started
 // (collected or not), false when it could not start. Throws std::bad_alloc
@@ -42,6 +46,7 @@ bool attribute_excluded(std::uint32_t attributes);
 // its name is neither "." nor "..".
 bool entry_descended(const std::string& name, std::uint32_t attributes);
 // Adds path at the end of the discovery order; throws std::bad_alloc.
-void push_target(target_list* list, std::string_view path, std::int64_t listed_size = -1);
+void push_target(target_list* list, std::string_view path,
+                 std::int64_t listed_size = SIZE_NOT_LISTED);
 // Empties the list and gives its memory back.
 void free_targets(target_list* list);

@@ -18,18 +18,6 @@ bool stopped(const body_copy& copy) {
     return copy.stop != nullptr && copy.stop->load(std::memory_order_relaxed);
 }
 
-// Reads until the block is full or the input ends: bytes read, or -1.
-std::ptrdiff_t fill_block(os_file& from, std::uint8_t* block, std::size_t size) {
-    std::size_t filled = 0;
-    while (filled < size) {
-        const std::ptrdiff_t got = read_some(from, block + filled, size - filled);
-        if (got < 0) return -1;
-        if (got == 0) break;
-        filled += static_cast<std::size_t>(got);
-    }
-    return static_cast<std::ptrdiff_t>(filled);
-}
-
 // One block at a time on this thread: the way when there is no second
 // thread. The first block holds a full block, ready to write.
 copy_status stream_serial(body_copy& copy) {
@@ -122,6 +110,17 @@ void run_input_output(block_ring& ring) {
 }
 
 }  // namespace
+
+std::ptrdiff_t fill_block(os_file& from, std::uint8_t* block, std::size_t size) {
+    std::size_t filled = 0;
+    while (filled < size) {
+        const std::ptrdiff_t got = read_some(from, block + filled, size - filled);
+        if (got < 0) return -1;
+        if (got == 0) break;
+        filled += static_cast<std::size_t>(got);
+    }
+    return static_cast<std::ptrdiff_t>(filled);
+}
 
 // RC4 alone takes about three times as long as reading and writing a block
 // from the page cache, so a second thread does the reads and writes while

@@ -37,6 +37,9 @@ struct body_copy {
     std::size_t ready = 0;
 };
 
+// Reads until size bytes are in block or the input ends: how many, or -1.
+std::ptrdiff_t fill_block(os_file& from, std::uint8_t* block, std::size_t size);
+
 // The block sets of this thread, allocated on first use: a run over many
 // small files takes no fresh memory for each. Two (block_set 0 and 1), for
 // two bodies at once.

@@ -3,15 +3,9 @@
 #include <cstring>
 
 bool read_header(os_file& file, header_bytes& header) {
-    header.length = 0;
-    while (header.length < HEADER_LENGTH) {
-        const std::ptrdiff_t got =
-            read_some(file, header.data + header.length, HEADER_LENGTH - header.length);
-        if (got < 0) return false;
-        if (got == 0) break;
-        header.length += static_cast<std::size_t>(got);
-    }
-    return true;
+    const std::ptrdiff_t got = fill_block(file, header.data, HEADER_LENGTH);
+    header.length = got < 0 ? 0 : static_cast<std::size_t>(got);
+    return got >= 0;
 }
 
 bool has_magic(const header_bytes& header, const char* magic) {

@@ -33,6 +33,64 @@ void print_banner() {
     std::printf("\n-----------------------------------\n\n");
 }
 
+void print_usage() {
+    std::printf("\nUsage: tovik <input file> [flag]\n");
+    std::printf("\n       flag: -d this flag will delete the original");
+    std::printf("\n             input file after the operation\n");
+    std::printf("\nnotes: The input file can accept wildcards like '*', '*.*',");
+    std::printf("\n       '*.exe', '*.t*', path, full path or filename only. \n\n");
+    std::printf("\ntype \"tovik -h|more\" for full detailed info\n");
+}
+
+// Prints the message of code for the target at path, whose output (empty
+// when not known) is output, where its reader gets it at once; the exit
+// status the run ends with for the codes that end it, none for the others.
+std::optional<int> report_outcome(int code, const std::string& path, const std::string& output = {}) {
+    const char* p = path.c_str();
+    std::optional<int> status;
+    switch (code) {
+        case OUTCOME_ENCRYPTED: std::printf("%s encrypting .....ok!\n", p); break;
+        case OUTCOME_DECRYPTED: std::printf("%s decrypting .....ok!\n", p); break;
+        case OUTCOME_NOT_FOUND: std::printf("%s not found\n", p); break;
+        case OUTCOME_EMPTY_FILE: std::printf("bypassing 0byte file %s\n", p); break;
+        case OUTCOME_OUTPUT_IS_TARGET:
+            std::printf("%s skipped: its output would replace another file of this run\n", p);
+            break;
+        case OUTCOME_INPUT_CHANGED:
+            std::printf("%s was not replaced: it changed after it was read\n", p);
+            break;
+        case OUTCOME_OWN_OUTPUT:
+            std::printf("%s skipped: it is a file this run has written\n", p);
+            break;
+        case OUTCOME_DISK_WRITE:
+            std::printf("cannot write to disk, possibly full\n");
+            status = 1;
+            break;
+        case OUTCOME_INPUT_FAILED:
+            std::printf("\ncannot process input file %s\n", p);
+            status = 1;
+            break;
+        case OUTCOME_OUTPUT_FAILED:
+            // The output that could not be written; for "x.tvk", decrypted to
+            // "x", the container itself.
+            std::printf("\ncannot write the output file %s\n",
+                        output + std::string(CONTAINER_SUFFIX) == path ? p : output.c_str());
+            status = 1;
+            break;
+        case OUTCOME_WRONG_KEY:
+            std::printf("incorrect key, no operations were performed\n");
+            status = 0;
+            break;
+        case OUTCOME_OUT_OF_MEMORY:
+            std::printf("\ncannot go on: out of memory\n");
+            status = 1;
+            break;
+        default: break;
+    }
+    std::fflush(stdout);
+    return status;
+}
+
 // Reads one entry of the passphrase; a terminal that cannot be read must not
 // leave the run going on with an empty or partial key.
 bool read_key(char (&buffer)[PASSPHRASE_SIZE]) {
@@ -131,7 +189,9 @@ int run_targets(const target_list& targets, bool delete_input) {
     key_material keys;
     {
         passphrase_entries typed;
-        if (const std::optional<int> status = ask_passphrase(typed, one_entry)) return *status;
+        const std::optional<int> refused = ask_passphrase(typed, one_entry);
+        forget_typed_keys();
+        if (refused) return *refused;
         if (!confirm_ready()) return 0;
         derive_key_material(typed.first, keys);
     }
@@ -146,73 +206,9 @@ int run_targets(const target_list& targets, bool delete_input) {
     return process(run);
 }
 
-}  // namespace
-
-void print_usage() {
-    std::printf("\nUsage: tovik <input file> [flag]\n");
-    std::printf("\n       flag: -d this flag will delete the original");
-    std::printf("\n             input file after the operation\n");
-    std::printf("\nnotes: The input file can accept wildcards like '*', '*.*',");
-    std::printf("\n       '*.exe', '*.t*', path, full path or filename only. \n\n");
-    std::printf("\ntype \"tovik -h|more\" for full detailed info\n");
-}
-
-namespace {
-
-std::optional<int> print_outcome(int code, const std::string& path, const std::string& output) {
-    const char* p = path.c_str();
-    switch (code) {
-        case OUTCOME_ENCRYPTED: std::printf("%s encrypting .....ok!\n", p); break;
-        case OUTCOME_DECRYPTED: std::printf("%s decrypting .....ok!\n", p); break;
-        case OUTCOME_NOT_FOUND: std::printf("%s not found\n", p); break;
-        case OUTCOME_EMPTY_FILE: std::printf("bypassing 0byte file %s\n", p); break;
-        case OUTCOME_OUTPUT_IS_TARGET:
-            std::printf("%s skipped: its output would replace another file of this run\n", p);
-            break;
-        case OUTCOME_INPUT_CHANGED:
-            std::printf("%s was not replaced: it changed after it was read\n", p);
-            break;
-        case OUTCOME_OWN_OUTPUT:
-            std::printf("%s skipped: it is a file this run has written\n", p);
-            break;
-        case OUTCOME_DISK_WRITE:
-            std::printf("cannot write to disk, possibly full\n");
-            return 1;
-        case OUTCOME_INPUT_FAILED:
-            std::printf("\ncannot process input file %s\n", p);
-            return 1;
-        case OUTCOME_OUTPUT_FAILED:
-            // The output that could not be written; for "x.tvk", decrypted to
-            // "x", the container itself.
-            std::printf("\ncannot write the output file %s\n",
-                        output + std::string(CONTAINER_SUFFIX) == path ? p : output.c_str());
-            return 1;
-        case OUTCOME_WRONG_KEY:
-            std::printf("incorrect key, no operations were performed\n");
-            return 0;
-        case OUTCOME_OUT_OF_MEMORY:
-            std::printf("\ncannot go on: out of memory\n");
-            return 1;
-        default: break;
-    }
-    return std::nullopt;
-}
-
-}  // namespace
-
-std::optional<int> report_outcome(int code, const std::string& path, const std::string& output) {
-    const std::optional<int> status = print_outcome(code, path, output);
-    // Each report reaches its reader at once, whatever standard output is.
-    std::fflush(stdout);
-    return status;
-}
-
-int run_driver(int argc, char** argv) {
-    setup_standard_output();
-    const bool ending_started = start_ending();
-
-    print_banner();
-    bool delete_input = false;
+// The argument rules: the status to end with at once, or none when the run
+// goes on with argv[1] (and "-d" when delete_input is set).
+std::optional<int> follow_arguments(int argc, char** argv, bool& delete_input) {
     if (argc == 2) {
         if (std::strcmp(argv[1], "-h") == 0) {
             if (show_manual() == -1) std::printf("\ncannot find the file tovik.man\n\n");
@@ -228,28 +224,28 @@ int run_driver(int argc, char** argv) {
             std::printf("tovik 1.0\n");
             return 0;
         }
-    } else if (argc == 3) {
-        if (std::strcmp(argv[2], "-d") != 0) {
-            std::printf("\nunknown %s flag\n\n", argv[2]);
-            return 0;
+        return std::nullopt;
+    }
+    if (argc == 3) {
+        if (std::strcmp(argv[2], "-d") == 0) {
+            delete_input = true;
+            return std::nullopt;
         }
-        delete_input = true;
-    } else {
-        print_usage();
+        std::printf("\nunknown %s flag\n\n", argv[2]);
         return 0;
     }
+    print_usage();
+    return 0;
+}
 
-    // Nothing is touched that a signal could then leave half done.
-    if (!ending_started) {
-        std::printf("\ncannot go on: no thread can be started to end the run safely\n");
-        return 1;
-    }
-    target_list targets;
-    int status = 1;
+int run_over(const char* pattern, bool delete_input) {
     try {
-        collect_targets(&targets, argv[1]);
-        if (targets.empty()) return *report_outcome(OUTCOME_INPUT_FAILED, argv[1]);
-        status = run_targets(targets, delete_input);
+        target_list targets;
+        collect_targets(&targets, pattern);
+        if (targets.empty()) return *report_outcome(OUTCOME_INPUT_FAILED, pattern);
+        const int status = run_targets(targets, delete_input);
+        free_targets(&targets);
+        return status;
     } catch (const std::bad_alloc&) {
         // Everything of the run is undone or in place by now (its threads
         // joined, its temporaries removed); it ends here.
@@ -257,8 +253,24 @@ int run_driver(int argc, char** argv) {
     } catch (const std::exception& failure) {
         std::printf("\ncannot go on: %s\n", failure.what());
     }
-    free_targets(&targets);
-    // What could not be written is lost: the run did not end as it says.
-    if ((std::fflush(stdout) != 0 || std::ferror(stdout)) && status == 0) status = 1;
-    return status;
+    return 1;
+}
+
+}  // namespace
+
+int run_driver(int argc, char** argv) {
+    setup_standard_output();
+    const bool ending_started = start_ending();
+    print_banner();
+    bool delete_input = false;
+    std::optional<int> status = follow_arguments(argc, argv, delete_input);
+    if (!status && !ending_started) {
+        // Nothing is touched that a signal could then leave half done.
+        std::printf("\ncannot go on: no thread can be started to end the run safely\n");
+        status = 1;
+    }
+    if (!status) status = run_over(argv[1], delete_input);
+    // What could not be written is lost: the program did not end as it says.
+    if ((std::fflush(stdout) != 0 || std::ferror(stdout)) && *status == 0) status = 1;
+    return *status;
 }

@@ -52,8 +52,6 @@ struct temp_output {
     os_file file;
     std::string temp_path;  // empty once renamed or removed
     temp_output() = default;
-    temp_output(const temp_output&) = delete;
-    temp_output& operator=(const temp_output&) = delete;
     ~temp_output();
 };
 // Up to this many temporaries may be alive at once; beyond, begin_output fails.

@@ -20,8 +20,6 @@ struct os_file {
     std::intptr_t native = -1;  // fd on POSIX, HANDLE on Windows
     os_file() = default;
     explicit os_file(std::intptr_t handle) : native(handle) {}
-    os_file(const os_file&) = delete;
-    os_file& operator=(const os_file&) = delete;
     os_file(os_file&& other) noexcept : native(other.native) { other.native = -1; }
     // The file held before is closed with other.
     os_file& operator=(os_file&& other) noexcept {

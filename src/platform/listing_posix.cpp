@@ -5,8 +5,8 @@
 //   directory           directory
 //   symbolic link       reparse point, plus directory when it leads to one:
 //                       never entered, so no walk runs in a cycle
-//   FIFO, socket, device  device + archive: collected, then bypassed by the
-//                       size probe, which never opens them
+//   FIFO, socket, device  device + archive: collected, then bypassed at
+//                       its turn without being opened
 // A name starting with '.' adds hidden (a hidden directory is not entered),
 // except "." and "..", which are plain directories: never entered, never
 // collected.

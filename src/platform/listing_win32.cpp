@@ -3,7 +3,7 @@
 // except that a word of FILE_ATTRIBUTE_NORMAL alone reads as 0.
 #include <windows.h>
 
-#include <new>
+#include <memory>
 
 #include "platform/fault.h"
 #include "platform/listing.h"
@@ -45,13 +45,16 @@ listing* listing_start(const std::string& pattern, directory_entry& first) {
     WIN32_FIND_DATAA data;
     HANDLE find = FindFirstFileA(pattern.c_str(), &data);
     if (find == INVALID_HANDLE_VALUE) return nullptr;
-    auto* open = new (std::nothrow) listing{find};
-    if (open == nullptr) {
+    // Out of memory ends the collection (std::bad_alloc), as on POSIX.
+    std::unique_ptr<listing> open;
+    try {
+        open.reset(new listing{find});
+    } catch (...) {
         FindClose(find);
-        return nullptr;
+        throw;
     }
     take_entry(data, first);
-    return open;
+    return open.release();
 }
 
 bool listing_next(listing* open, directory_entry& entry) {

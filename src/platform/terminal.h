@@ -10,5 +10,9 @@
 // read; after a failed open every later call returns -1 at once.
 int read_terminal_key(unsigned char out[2]);
 
+// Forgets, wiped, the keys read past the last one asked for (typed or
+// pasted ahead): once the passphrase is in, they may hold more of it.
+void forget_typed_keys();
+
 // Unbuffered standard output on a terminal, 4096-byte blocks otherwise.
 void setup_standard_output();

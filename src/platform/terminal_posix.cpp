@@ -14,11 +14,6 @@
 
 namespace {
 
-enum class handle_state { not_opened, open, unavailable };
-
-handle_state tty_state = handle_state::not_opened;
-int tty_fd = -1;
-
 // Bytes read past the key returned (typed ahead, pasted), served before the
 // terminal is asked again. Larger than any key sequence, so a full queue
 // always holds a whole key.
@@ -30,12 +25,11 @@ std::size_t queued = 0;
 // lone Esc feels slow, shorter and a sequence over a slow link splits.
 constexpr int SEQUENCE_WAIT_MS = 40;
 
-bool open_terminal() {
-    if (tty_state == handle_state::not_opened) {
-        tty_fd = open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY);
-        tty_state = tty_fd >= 0 ? handle_state::open : handle_state::unavailable;
-    }
-    return tty_state == handle_state::open;
+// The terminal, opened on the first read that needs it; -1, for good, when
+// it cannot be.
+int terminal() {
+    static const int fd = open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY);
+    return fd;
 }
 
 void drop_queued(std::size_t count) {
@@ -65,7 +59,7 @@ int take_queued_key(unsigned char out[2], bool complete) {
 // 1 when input is there, 0 after timeout_ms (-1: no limit), -1 on failure.
 int wait_for_input(int timeout_ms) {
     for (;;) {
-        pollfd watch{tty_fd, POLLIN, 0};
+        pollfd watch{terminal(), POLLIN, 0};
         const int ready = poll(&watch, 1, timeout_ms);
         if (ready >= 0) return ready > 0 ? 1 : 0;
         if (errno != EINTR) return -1;
@@ -81,7 +75,7 @@ int read_key_in_raw_mode(unsigned char out[2]) {
             if (const int length = take_queued_key(out, true)) return length;
             continue;
         }
-        const ssize_t got = read(tty_fd, queue + queued, QUEUE_SIZE - queued);
+        const ssize_t got = read(terminal(), queue + queued, QUEUE_SIZE - queued);
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) return -1;  // hang-up or a read error
         queued += static_cast<std::size_t>(got);
@@ -93,10 +87,15 @@ int read_key_in_raw_mode(unsigned char out[2]) {
 
 int read_terminal_key(unsigned char out[2]) {
     if (const int length = take_queued_key(out, false)) return length;
-    if (!open_terminal() || !enter_raw_mode(tty_fd)) return -1;
+    if (terminal() < 0 || !enter_raw_mode(terminal())) return -1;
     const int result = read_key_in_raw_mode(out);
     leave_raw_mode();
     return result;
+}
+
+void forget_typed_keys() {
+    wipe(queue, sizeof queue);
+    queued = 0;
 }
 
 void setup_standard_output() {

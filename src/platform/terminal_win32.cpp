@@ -11,20 +11,13 @@
 
 namespace {
 
-enum class console_state { not_opened, open, unavailable };
-
-console_state state = console_state::not_opened;
-HANDLE console_input = INVALID_HANDLE_VALUE;
-
-bool open_console() {
-    if (state == console_state::not_opened) {
-        console_input =
-            CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                        nullptr, OPEN_EXISTING, 0, nullptr);
-        state = console_input == INVALID_HANDLE_VALUE ? console_state::unavailable
-                                                      : console_state::open;
-    }
-    return state == console_state::open;
+// The console's input, opened on the first read that needs it;
+// INVALID_HANDLE_VALUE, for good, when it cannot be.
+HANDLE console_input() {
+    static const HANDLE handle =
+        CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    return handle;
 }
 
 // Waits for the next key-down that gives something: its character, or the
@@ -34,7 +27,7 @@ int read_key_record(unsigned char out[2]) {
     for (;;) {
         INPUT_RECORD record;
         DWORD count = 0;
-        if (!ReadConsoleInputA(console_input, &record, 1, &count) || count != 1) return -1;
+        if (!ReadConsoleInputA(console_input(), &record, 1, &count) || count != 1) return -1;
         if (record.EventType != KEY_EVENT || !record.Event.KeyEvent.bKeyDown) continue;
         const KEY_EVENT_RECORD& key = record.Event.KeyEvent;
         if (key.uChar.AsciiChar != 0) {
@@ -53,11 +46,17 @@ int read_key_record(unsigned char out[2]) {
 }  // namespace
 
 int read_terminal_key(unsigned char out[2]) {
-    if (!open_console() || !enter_raw_mode(reinterpret_cast<std::intptr_t>(console_input))) return -1;
+    if (console_input() == INVALID_HANDLE_VALUE ||
+        !enter_raw_mode(reinterpret_cast<std::intptr_t>(console_input()))) {
+        return -1;
+    }
     const int result = read_key_record(out);
     leave_raw_mode();
     return result;
 }
+
+// Keys typed ahead wait in the console's own buffer, not in this process.
+void forget_typed_keys() {}
 
 void setup_standard_output() {
     DWORD mode = 0;

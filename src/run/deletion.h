@@ -33,8 +33,6 @@ struct deletion_batch {
     std::vector<std::string> kept;
 
     deletion_batch() = default;
-    deletion_batch(const deletion_batch&) = delete;
-    deletion_batch& operator=(const deletion_batch&) = delete;
     ~deletion_batch();  // waits for deletions in progress
 
     // output is in place on volume; recorded for the next sync.

@@ -34,7 +34,6 @@ constexpr std::int64_t SMALL_TARGET = 512 * 1024;
 // One target from its preparation to its commit.
 struct target_slot {
     target_job job;
-    std::int64_t size = -1;     // as listed
     bool preparing = false;     // handed to the workers, not yet done
     clock::time_point began{};  // when a thread took it
 };
@@ -43,8 +42,6 @@ struct target_slot {
 struct target_workers {
     explicit target_workers(const target_context& run_context) : context(run_context) {}
     ~target_workers() { stop(); }
-    target_workers(const target_workers&) = delete;
-    target_workers& operator=(const target_workers&) = delete;
     const target_context& context;
     std::mutex mutex;
     std::condition_variable work_ready, work_done;
@@ -82,24 +79,8 @@ struct target_workers {
         slot.job.outcome = failed;
         return false;
     }
-    // The first part of slot's preparation, in block set block_set: true
-    // when its body waits to be copied.
-    bool begin(target_slot& slot, int block_set) {
-        bool more = false;
-        guarded(slot, [&] { more = begin_target(slot.job, context, block_set); });
-        return more;
-    }
     void finish(target_slot& slot, copy_status copied) {
         guarded(slot, [&] { finish_target(slot.job, copied); });
-    }
-    // Takes the first waiting slot and prepares it whole; called with lock
-    // held.
-    void prepare_next(std::unique_lock<std::mutex>& lock) {
-        target_slot* slot = take();
-        lock.unlock();
-        guarded(*slot, [&] { prepare_target(slot->job, context); });
-        lock.lock();
-        done(slot);
     }
     // A worker copies two bodies at once, their RC4 interleaved, each in a
     // block set of its own: a target joins as soon as a place is free. A
@@ -113,7 +94,9 @@ struct target_workers {
                 while (copying[block_set] == nullptr && !waiting.empty()) {
                     target_slot* slot = take();
                     lock.unlock();
-                    const bool more = begin(*slot, block_set);
+                    // The first part of its preparation: whether its body waits to be copied.
+                    bool more = false;
+                    guarded(*slot, [&] { more = begin_target(slot->job, context, block_set); });
                     lock.lock();
                     if (more) {
                         copying[block_set] = slot;
@@ -178,9 +161,13 @@ struct target_workers {
         std::unique_lock lock(mutex);
         awaited = &slot;
         while (slot.preparing) {
-            const std::int64_t size = waiting.empty() ? -1 : waiting.front()->size;
+            const std::int64_t size = waiting.empty() ? -1 : waiting.front()->job.listed_size;
             if (size >= 0 && size <= SMALL_TARGET) {
-                prepare_next(lock);
+                target_slot* small = take();
+                lock.unlock();
+                guarded(*small, [&] { prepare_target(small->job, context); });
+                lock.lock();
+                done(small);
             } else if (work_done.wait_until(lock, until) == std::cv_status::timeout) {
                 break;
             }
@@ -195,7 +182,7 @@ struct target_workers {
         const double seconds = std::chrono::duration<double>(clock::now() - slot.began).count();
         if (seconds < 1.0) return std::nullopt;
         return target_progress{slot.job.path, slot.job.done.load(std::memory_order_relaxed),
-                               slot.size, seconds};
+                               slot.job.listed_size, seconds};
     }
     // Slots not yet started are dropped; the running ones stop at their next
     // block (the run's stop flag is set) and are waited for.
@@ -241,6 +228,7 @@ target_run::target_run(const target_list& targets, bool delete_input)
     // What the head is decides the passphrase dialogue.
     target_job probe;
     probe.path = targets.path(0);
+    probe.listed_size = targets.listed_size(0);
     if (!open_target(probe, false)) return;
     const bool decrypted = is_container(probe) && rules_.would_write(probe.path, output_name(probe.path, true));
     head_ = decrypted ? head_kind::container : head_kind::plain;
@@ -279,7 +267,7 @@ void target_run::fill_window() {
     for (; next_ < targets_.size() && window_.size() < ahead; ++next_) {
         window_.push_back(std::make_unique<target_slot>());
         window_.back()->job.path = targets_.path(next_);
-        window_.back()->size = targets_.listed_size(next_);
+        window_.back()->job.listed_size = targets_.listed_size(next_);
         if (workers_) workers_->submit(*window_.back());
     }
 }

@@ -62,8 +62,6 @@ public:
     // what the run takes.
     target_run(const target_list& targets, bool delete_input);
     ~target_run();
-    target_run(const target_run&) = delete;
-    target_run& operator=(const target_run&) = delete;
 
     head_kind head() const { return head_; }
     // The head is a container whose header keys open.

@@ -32,6 +32,10 @@ int close_output(target_job& job, copy_status copied) {
 bool open_target(target_job& job, bool delete_input) {
     // One open serves the size probe, the container probe, the header check
     // and the copy. One that cannot be read at all, or is empty, is bypassed.
+    if (job.listed_size == NOT_A_FILE) {
+        job.outcome = OUTCOME_EMPTY_FILE;
+        return false;
+    }
     job.updatable = open_for_update(job.path, job.input, &job.read);
     if (!job.updatable && !open_for_reading(job.path, job.input, &job.read)) {
         job.outcome = OUTCOME_EMPTY_FILE;

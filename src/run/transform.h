@@ -30,6 +30,7 @@ struct target_context {
 // One target from its opening to its commit.
 struct target_job {
     std::string path;
+    std::int64_t listed_size = SIZE_NOT_LISTED;
     // OUTCOME_ENCRYPTED or OUTCOME_DECRYPTED once the complete output waits
     // in its temporary; otherwise the outcome the target ends with.
     int outcome = OUTCOME_INPUT_FAILED;
