@@ -198,7 +198,7 @@ decoded_key decode_ss3(const unsigned char* input, std::size_t size, bool comple
         }
         if (c < 0x40 || c > 0x7E) return sequence_broken(input, i);
         if (c == 'M') return one_byte(i + 1, 13);  // keypad Enter
-        if (c == 'X') return one_byte(i + 1, '=');
+        if (c == 'X') return one_byte(i + 1, '=');  // keypad =
         if (c >= 'j' && c <= 'y') return one_byte(i + 1, KEYPAD[c - 'j']);
         if (c >= 'a' && c <= 'd') {  // rxvt Ctrl+arrow
             return as_console_gives(i + 1, lettered_key(c - 'a' + 'A'), KEY_LEFT_CTRL);
