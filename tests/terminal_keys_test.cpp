@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/key_tables.h"
 
 namespace {
 
@@ -128,13 +132,27 @@ TEST(TerminalKeys, RxvtModifierForms) {
     });
 }
 
+// The keypad in application mode gives what the console gives with Num Lock on.
 TEST(TerminalKeys, ShiftTabAndApplicationKeypad) {
     expect_keys({
         {"\x1b[Z", {0x00, 0x0F}},
         {"\x1bOM", {13}},  // keypad Enter ends the entry like Enter
-        {"\x1bOp", {'0'}}, {"\x1bOy", {'9'}}, {"\x1bOj", {'*'}}, {"\x1bOk", {'+'}},
-        {"\x1bOm", {'-'}}, {"\x1bOn", {'.'}}, {"\x1bOo", {'/'}},
+        {"\x1bOp", {'0'}}, {"\x1bOq", {'1'}}, {"\x1bOr", {'2'}}, {"\x1bOs", {'3'}},
+        {"\x1bOt", {'4'}}, {"\x1bOu", {'5'}}, {"\x1bOv", {'6'}}, {"\x1bOw", {'7'}},
+        {"\x1bOx", {'8'}}, {"\x1bOy", {'9'}}, {"\x1bOj", {'*'}}, {"\x1bOk", {'+'}},
+        {"\x1bOl", {','}}, {"\x1bOm", {'-'}}, {"\x1bOn", {'.'}}, {"\x1bOo", {'/'}},
+        {"\x1bOX", {'='}},
     });
+}
+
+// Keypad 5 with Num Lock off yields nothing on the console, under any modifier.
+TEST(TerminalKeys, KeypadFiveWithNumLockOffGivesNothing) {
+    key_pair pair{};
+    for (std::uint32_t state : {0u, KEY_SHIFT, KEY_LEFT_CTRL, KEY_LEFT_ALT}) {
+        EXPECT_FALSE(lookup_key(0x4C, state, pair)) << state;
+    }
+    expect_keys({{"\x1b[E", {}}, {"\x1bOE", {}}, {"\x1b[G", {}}, {"\x1bOG", {}},
+                 {"\x1b[1;5E", {}}, {"\x1b[1;3G", {}}, {"\x1bO2E", {}}});
 }
 
 TEST(TerminalKeys, PartialSequencesWaitForMore) {
@@ -146,25 +164,45 @@ TEST(TerminalKeys, PartialSequencesWaitForMore) {
 
 TEST(TerminalKeys, CutSequenceWhenNoMoreIsComing) {
     EXPECT_EQ(decode("\x1b", true), gives(1, {27}));  // a lone Esc
-    for (std::string_view cut : {"\x1b[", "\x1b[1;5", "\x1bO", "\x1b[[", "\x1bO2"}) {
+    for (std::string_view cut : {"\x1b[1;5", "\x1b[[", "\x1bO2"}) {
         EXPECT_EQ(decode(cut, true), nothing(cut.size())) << cut.substr(1);
     }
+    // ESC [ and ESC O alone are Alt+[ and Alt+O (Shift or not).
+    EXPECT_EQ(decode("\x1b[", true), gives(2, {0x00, 0x1A}));
+    EXPECT_EQ(decode("\x1bO", true), gives(2, {0x00, 0x18}));
     // A whole key is taken as usual.
     EXPECT_EQ(decode("\x1b[A", true), gives(3, {0xE0, 0x48}));
     EXPECT_EQ(decode("a", true), gives(1, {'a'}));
 }
 
-TEST(TerminalKeys, EscBeforeAnOrdinaryKeyIsEscThenThatKey) {
-    EXPECT_EQ(decode("\x1bx"), gives(1, {27}));  // Alt+x as terminals send it
+// Esc before a key is Alt with that key: the console's Alt pair for it
+// (Alt over Ctrl and Shift), or nothing where the console yields nothing.
+TEST(TerminalKeys, EscBeforeAKeyIsAltWithThatKey) {
+    expect_keys({
+        {"\x1bq", {0x00, 0x10}}, {"\x1bp", {0x00, 0x19}}, {"\x1b" "a", {0x00, 0x1E}},
+        {"\x1bl", {0x00, 0x26}}, {"\x1bz", {0x00, 0x2C}}, {"\x1bm", {0x00, 0x32}},
+        {"\x1bQ", {0x00, 0x10}}, {"\x1b" "A", {0x00, 0x1E}}, {"\x1bM", {0x00, 0x32}},  // Shift
+        {"\x1b" "1", {0x00, 0x78}}, {"\x1b" "0", {0x00, 0x81}}, {"\x1b-", {0x00, 0x82}},
+        {"\x1b=", {0x00, 0x83}}, {"\x1b!", {0x00, 0x78}}, {"\x1b+", {0x00, 0x83}},
+        {"\x1b]", {0x00, 0x1B}}, {"\x1b{", {0x00, 0x1A}}, {"\x1b;", {0x00, 0x27}},
+        {"\x1b\"", {0x00, 0x28}}, {"\x1b~", {0x00, 0x29}}, {"\x1b,", {0x00, 0x33}},
+        {"\x1b?", {0x00, 0x35}},
+        {"\x1b\x7f", {0x00, 0x0E}}, {"\x1b\x08", {0x00, 0x0E}},  // Backspace, not Ctrl+H
+        {"\x1b\t", {0x00, 0x0F}}, {"\x1b\r", {0x00, 0x1C}},       // Tab, Enter
+        {"\x1b\x01", {0x00, 0x1E}}, {"\x1b\x1a", {0x00, 0x2C}}, {"\x1b\n", {0x00, 0x24}},  // Ctrl
+        {"\x1b\x1d", {0x00, 0x1B}}, {"\x1b\x1e", {0x00, 0x7D}}, {"\x1b\x1f", {0x00, 0x82}},
+        {std::string("\x1b\0", 2), {0x00, 0x79}},  // Ctrl+Alt+2
+        {"\x1b ", {}}, {"\x1b\\", {}}, {"\x1b|", {}}, {"\x1b\x1c", {}},  // nothing on the console
+    });
+    // Esc before Esc, or before a byte past ASCII, is Esc on its own.
     EXPECT_EQ(decode("\x1b\x1b[A"), gives(1, {27}));
-    EXPECT_EQ(decode("\x1b\x7f"), gives(1, {27}));
-    EXPECT_EQ(decode("\x1b\r"), gives(1, {27}));
+    EXPECT_EQ(decode("\x1b\xc3\xa9"), gives(1, {27}));
 }
 
 TEST(TerminalKeys, UnknownSequencesAreDroppedWhole) {
     for (std::string_view unknown :
-         {"\x1b[99~", "\x1b[200~", "\x1b[?1;2c", "\x1b[1;2;3A", "\x1b[Y", "\x1b[E", "\x1b[G",
-          "\x1bOZ", "\x1bOE", "\x1b[[Z", "\x1b[<0;1;1M", "\x1b[ q", "\x1b[25~", "\x1b[0~"}) {
+         {"\x1b[99~", "\x1b[200~", "\x1b[?1;2c", "\x1b[1;2;3A", "\x1b[Y", "\x1bOZ", "\x1b[[Z",
+          "\x1b[<0;1;1M", "\x1b[ q", "\x1b[25~", "\x1b[0~"}) {
         EXPECT_EQ(decode(unknown), nothing(unknown.size())) << unknown.substr(1);
         EXPECT_EQ(decode(std::string(unknown) + "a"), nothing(unknown.size())) << unknown.substr(1);
     }
@@ -172,8 +210,10 @@ TEST(TerminalKeys, UnknownSequencesAreDroppedWhole) {
 
 TEST(TerminalKeys, BrokenSequenceEndsBeforeTheForeignByte) {
     EXPECT_EQ(decode("\x1b[1\x03"), nothing(3));
-    EXPECT_EQ(decode("\x1bO\r"), nothing(2));
-    EXPECT_EQ(decode("\x1b[\xe9"), nothing(2));
+    EXPECT_EQ(decode("\x1bO5 "), nothing(3));
+    // With no sequence byte at all, ESC [ and ESC O were Alt+[ and Alt+O.
+    EXPECT_EQ(decode("\x1bO\r"), gives(2, {0x00, 0x18}));
+    EXPECT_EQ(decode("\x1b[\xe9"), gives(2, {0x00, 0x1A}));
 }
 
 TEST(TerminalKeys, OverlongSequenceIsBounded) {

@@ -1,6 +1,7 @@
 #include "platform/terminal_keys.h"
 
 #include <cstdint>
+#include <string_view>
 
 #include "platform/key_tables.h"
 
@@ -36,6 +37,57 @@ decoded_key as_console_gives(std::size_t consumed, console_key key, std::uint32_
     return {consumed, 2, {pair.lead, pair.code}};
 }
 
+// The US layout's keys that give a character: a run of keys from its first
+// scan code on, as typed alone and with Shift.
+struct layout_run {
+    std::uint16_t first_scan_code;
+    std::string_view plain;
+    std::string_view shifted;
+};
+
+constexpr layout_run US_LAYOUT[] = {
+    {0x02, "1234567890-=", "!@#$%^&*()_+"},
+    {0x10, "qwertyuiop[]", "QWERTYUIOP{}"},
+    {0x1E, "asdfghjkl;'`", "ASDFGHJKL:\"~"},
+    {0x2B, "\\zxcvbnm,./", "|ZXCVBNM<>?"},
+    {0x39, " ", " "},
+};
+
+// The key that sends byte (US layout), 0 for none. A control byte is Ctrl
+// with the key of byte + 0x40 (^A: A, ^@: 2, ^_: -), but for the keys that
+// send one of their own: ^H and DEL Backspace, ^I Tab, ^M Enter.
+std::uint16_t key_sending(unsigned char byte) {
+    switch (byte) {
+        case 0x08: case 0x7F: return 0x0E;
+        case 0x09: return 0x0F;
+        case 0x0D: return 0x1C;
+        default: break;
+    }
+    if (byte < 0x20) byte += 0x40;
+    for (const layout_run& run : US_LAYOUT) {
+        for (std::string_view keys : {run.plain, run.shifted}) {
+            const std::size_t at = keys.find(static_cast<char>(byte));
+            if (at != std::string_view::npos) {
+                return static_cast<std::uint16_t>(run.first_scan_code + at);
+            }
+        }
+    }
+    return 0;
+}
+
+// Terminals send Alt with a key as ESC and what the key sends alone. The
+// console's Alt column does not depend on Shift or Ctrl, so the key is all
+// that is needed: Alt+A is Alt+a, and Alt+Space or Alt+\ yield nothing.
+decoded_key alt_key(std::size_t consumed, unsigned char byte) {
+    return as_console_gives(consumed, {key_sending(byte), 0}, KEY_LEFT_ALT);
+}
+
+// Alt+[ and Alt+O (with Shift) send what starts a CSI or SS3 sequence: when
+// the byte after it cannot go on with one, input[0..2) was that key.
+decoded_key sequence_broken(const unsigned char* input, std::size_t at) {
+    return at == 2 ? alt_key(2, input[1]) : nothing(at);
+}
+
 // xterm's modifier parameter: 1 + Shift 1 + Alt 2 + Ctrl 4 + Meta 8 (Meta counts as Alt).
 std::uint32_t xterm_modifiers(int parameter) {
     if (parameter < 2) return 0;
@@ -56,6 +108,9 @@ console_key lettered_key(unsigned char final) {
         case 'D': return cursor_block(0x4B);  // Left
         case 'H': return cursor_block(0x47);  // Home
         case 'F': return cursor_block(0x4F);  // End
+        // Keypad 5 with Num Lock off (E: xterm, G: Linux console), which
+        // yields nothing on the console.
+        case 'E': case 'G': return {0x4C, 0};
         case 'P': case 'Q': case 'R': case 'S': return function_key(final - 'P' + 1);
         default: return UNKNOWN;
     }
@@ -121,14 +176,15 @@ decoded_key decode_csi(const unsigned char* input, std::size_t size, bool comple
         } else if (c >= 0x20 && c <= 0x3F) {
             foreign = true;
         } else {
-            return nothing(i);  // not a sequence byte: the sequence ends before it
+            return sequence_broken(input, i);  // not a sequence byte: the sequence ends before it
         }
     }
     return cut(size, complete);
 }
 
 // input starts with ESC O: SS3 keys, with an optional modifier digit (older
-// xterm and konsole), and the keypad in application mode.
+// xterm and konsole), and the keypad in application mode, whose keys give
+// their characters, as the console gives them with Num Lock on.
 decoded_key decode_ss3(const unsigned char* input, std::size_t size, bool complete) {
     static constexpr char KEYPAD[] = "*+,-./0123456789";  // finals 'j' to 'y'
     int modifier = 0;
@@ -140,8 +196,9 @@ decoded_key decode_ss3(const unsigned char* input, std::size_t size, bool comple
             if (modifier > MAX_PARAMETER) modifier = MAX_PARAMETER;
             continue;
         }
-        if (c < 0x40 || c > 0x7E) return nothing(i);
+        if (c < 0x40 || c > 0x7E) return sequence_broken(input, i);
         if (c == 'M') return one_byte(i + 1, 13);  // keypad Enter
+        if (c == 'X') return one_byte(i + 1, '=');  // keypad =
         if (c >= 'j' && c <= 'y') return one_byte(i + 1, KEYPAD[c - 'j']);
         if (c >= 'a' && c <= 'd') {  // rxvt Ctrl+arrow
             return as_console_gives(i + 1, lettered_key(c - 'a' + 'A'), KEY_LEFT_CTRL);
@@ -161,9 +218,14 @@ decoded_key decode_terminal_key(const unsigned char* input, std::size_t size, bo
     if (first == 0) return as_console_gives(1, {0x03, 0}, KEY_LEFT_CTRL);
     if (first != ESC) return one_byte(1, first);
     if (size == 1) return complete ? one_byte(1, ESC) : nothing(0);
-    if (input[1] == '[') return decode_csi(input, size, complete);
-    if (input[1] == 'O') return decode_ss3(input, size, complete);
-    // ESC before an ordinary key (how terminals send Alt+key): Esc, then the
-    // key on its own, the same bytes as the two keys typed one after the other.
-    return one_byte(1, ESC);
+    if (input[1] == '[' || input[1] == 'O') {
+        // Nothing more in time: Alt+[ or Alt+O, not a sequence cut short.
+        if (size == 2 && complete) return alt_key(2, input[1]);
+        return input[1] == '[' ? decode_csi(input, size, complete)
+                               : decode_ss3(input, size, complete);
+    }
+    // Esc then Esc, or a byte of a character past ASCII (no key of the
+    // layout): Esc on its own, then what follows as a key of its own.
+    if (input[1] == ESC || input[1] >= 0x80) return one_byte(1, ESC);
+    return alt_key(2, input[1]);
 }

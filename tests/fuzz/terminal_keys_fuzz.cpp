@@ -52,6 +52,12 @@ decoded_key checked_decode(const unsigned char* input, std::size_t size, bool co
             require(key.length == 1 && key.bytes[0] == input[0], "an ordinary byte is itself");
         }
     }
+    if (size >= 2 && input[0] == 0x1B && input[1] < 0x80 && input[1] != 0x1B && input[1] != '[' &&
+        input[1] != 'O') {
+        require(key.consumed == 2, "Esc before an ASCII byte is one key, Alt with it");
+        require(key.length == 0 || (key.length == 2 && key.bytes[0] == 0),
+                "Alt with a key gives a pair led by 0, or nothing");
+    }
     return key;
 }
 
