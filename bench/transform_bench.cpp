@@ -98,7 +98,7 @@ void BM_run_over_1_byte(benchmark::State& bench) {
     for (auto _ : bench) {
         // Each time a run of its own: a run writes an output only once.
         {
-            target_run run(targets, false);
+            target_run run(targets, run_mode::convert, false);
             run.start(keys, 0);
             const std::optional<target_outcome> done = run.next();
             if (!done || done->outcome != OUTCOME_ENCRYPTED || run.finish())

@@ -40,7 +40,8 @@ struct collected {
 collected collect(const std::string& pattern) {
     collected out;
     target_list list;
-    out.result = collect_targets(&list, pattern) ? 0 : -1;
+    std::vector<std::string> notes;
+    out.result = collect_targets(&list, pattern, notes) ? 0 : -1;
     for (std::size_t i = 0; i < list.size(); ++i) {
         out.list.emplace_back(list.path(i));
     }

@@ -85,8 +85,6 @@ TEST(Driver, WholeRunsByTheirTranscriptAndFiles) {
          "wrong", "y\n", false, "\nincorrect key, no operations were performed\n", 0, {}},
         {"empty file", {{"empty", ""}}, {"empty"}, setting::plain, "k", "y\n", true,
          "\nbypassing 0byte file empty\n\nfin\n", 0, {}},
-        {"--help", {}, {"--help"}, setting::plain, "", "", false, USAGE, 0, {}},
-        {"--version", {}, {"--version"}, setting::plain, "", "", false, "tovik 1.0\n", 0, {}},
         {"a file named --help", {{"--help", "data"}}, {"./--help"}, setting::plain, "k", "y\n",
          true, "\n./--help encrypting .....ok!\n\nfin\n", 0,
          {{"--help", "data"}, {"--help.tvk", container_of("data", "k")}}},

@@ -21,7 +21,8 @@ using path_set = std::set<std::string>;
 
 path_set collect(const std::string& pattern, int* result = nullptr) {
     target_list list;
-    const int started = collect_targets(&list, pattern) ? 0 : -1;
+    std::vector<std::string> notes;
+    const int started = collect_targets(&list, pattern, notes) ? 0 : -1;
     if (result != nullptr) *result = started;
     path_set paths;
     for (std::size_t i = 0; i < list.size(); ++i)

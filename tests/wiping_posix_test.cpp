@@ -219,7 +219,7 @@ TEST(Wiping, KeyMaterialIsFoundWhileInUse) {
     run.wait_exit();
 }
 
-// At the ready prompt the passphrase is there (control); at the very end of
+// At the ready prompt its key material is there (control); at the very end of
 // the process, once the driver has returned, nothing derived from it is left
 // in the run's buffers, the heap or the live stack, not even a copy pasted
 // once more than asked for. The transform's own frames are checked on its
@@ -239,8 +239,8 @@ TEST(Wiping, NoKeyMaterialIsLeftAtExit) {
     ASSERT_TRUE(run.wait_for_output("Key:"));
     ASSERT_TRUE(run.send_when_reading(key + "\r" + key + "\r" + key + "\r"));
     ASSERT_TRUE(run.wait_for_output(READY));
-    EXPECT_EQ(found_in_memory(run.pid(), {{"passphrase", key}}),
-              std::vector<std::string>{"passphrase"});
+    EXPECT_EQ(found_in_memory(run.pid(), {{"key text", derived_from(key, 0).at("key text")}}),
+              std::vector<std::string>{"key text"});
     ASSERT_TRUE(run.send("y\n"));
     std::uint64_t live_end = 0;
     ASSERT_TRUE(run.wait_for_report(sizeof live_end)) << run.transcript();

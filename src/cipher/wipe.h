@@ -6,3 +6,10 @@
 // Overwrites n bytes at p with zeros through volatile stores, so the compiler
 // cannot drop the writes as dead even when the memory is freed right after.
 void wipe(void* p, std::size_t n);
+
+// A value wiped when it goes: a secret held in a record or on the stack.
+template <typename T>
+struct wiped {
+    T value;
+    ~wiped() { wipe(&value, sizeof value); }
+};

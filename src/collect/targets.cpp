@@ -1,6 +1,5 @@
 #include "collect/targets.h"
 
-#include <cstdio>
 #include <memory>
 #include <set>
 #include <utility>
@@ -30,8 +29,8 @@ bool name_too_long(const std::string& path, const std::string& name, std::size_t
            probe_container(path, CONTAINER_MAGIC) != 1;
 }
 
-void name_leftover(const std::string& path) {
-    std::printf("%s: left by an interrupted run; delete it (its input is intact)\n", path.c_str());
+void name_leftover(std::vector<std::string>& notes, const std::string& path) {
+    notes.push_back(path + ": left by an interrupted run; delete it (its input is intact)\n");
 }
 
 enum class listed { whole, partly, not_at_all };
@@ -39,6 +38,7 @@ enum class listed { whole, partly, not_at_all };
 // What one walk keeps from level to level.
 struct walk {
     target_list* list = nullptr;
+    std::vector<std::string>* notes = nullptr;
     std::set<file_identity> directories;  // entered, by identity
     // Of the pattern's own level: whether it gave targets, and the
     // temporaries it named.
@@ -64,18 +64,18 @@ listed collect_level(walk& w, const std::string& pattern, bool top) {
         // Its input is still there (an input goes only once its output is
         // in place), so the user may delete it.
         if (is_temporary_name(entry.name)) {
-            name_leftover(path);
+            name_leftover(*w.notes, path);
             if (top) w.leftovers_named.insert(entry.name);
             continue;
         }
         const bool descended = entry_descended(entry.name, entry.attributes);
         const bool collected = !attribute_excluded(entry.attributes);
         if ((descended || collected) && too_long(path, descended ? 2 : 0)) {
-            std::printf("%s: path too long\n", path.c_str());
+            w.notes->push_back(path + ": path too long\n");
             continue;
         }
         if (collected && name_too_long(path, entry.name, longest_name)) {
-            std::printf("%s: name too long to add .tvk\n", path.c_str());
+            w.notes->push_back(path + ": name too long to add .tvk\n");
             continue;
         }
         if (descended) enter_directory(w, path);
@@ -95,7 +95,7 @@ void enter_directory(walk& w, const std::string& path) {
     file_identity identity;
     if (name_identity(path, identity) && !w.directories.insert(identity).second) return;
     if (collect_level(w, descent_pattern(path), false) != listed::whole) {
-        std::printf("cannot read the directory %s\n", path.c_str());
+        w.notes->push_back("cannot read the directory " + path + "\n");
     }
 }
 
@@ -111,15 +111,17 @@ void name_leftovers(const walk& w, const std::string& pattern) {
     if (!open) return;
     do {
         if (is_temporary_name(entry.name) && !w.leftovers_named.contains(entry.name))
-            name_leftover(prefix + entry.name);
+            name_leftover(*w.notes, prefix + entry.name);
     } while (listing_next(open.get(), entry));
 }
 
 }  // namespace
 
-bool collect_targets(target_list* list, const std::string& pattern) {
+bool collect_targets(target_list* list, const std::string& pattern,
+                     std::vector<std::string>& notes) {
     walk w;
     w.list = list;
+    w.notes = &notes;
     const std::string trimmed = trim_trailing_separators(pattern);
     const std::string prefix = pattern_prefix(trimmed);
     // The pattern's own directory counts as walked when the pattern takes
@@ -131,8 +133,8 @@ bool collect_targets(target_list* list, const std::string& pattern) {
     const listed result = collect_level(w, trimmed, true);
     if (result == listed::not_at_all) return false;
     if (result == listed::partly) {
-        std::printf("cannot read the directory %s\n",
-                    prefix.empty() ? "." : trim_trailing_separators(prefix).c_str());
+        notes.push_back("cannot read the directory " +
+                        (prefix.empty() ? std::string(".") : trim_trailing_separators(prefix)) + "\n");
     }
     name_leftovers(w, trimmed);
     return true;

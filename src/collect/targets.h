@@ -34,11 +34,13 @@ inline constexpr std::int64_t SIZE_NOT_LISTED = -1;  // the list was not made by
 inline constexpr std::int64_t NOT_A_FILE = -2;       // listed, no regular file: never opened
 
 // Adds to *list every target that pattern yields, descending into the
-// directories it matches. true when the enumeration of the pattern started
+// directories it matches, and to notes a line for each thing met that the
+// run cannot take. true when the enumeration of the pattern started
 // (collected or not), false when it could not start. Throws std::bad_alloc
 // when memory runs out: a list cut short would leave files out of the run
 // without a word.
-bool collect_targets(target_list* list, const std::string& pattern);
+bool collect_targets(target_list* list, const std::string& pattern,
+                     std::vector<std::string>& notes);
 // The words that are never targets: exactly read-only, hidden, system or
 // directory. Whole words are compared, not single bits.
 bool attribute_excluded(std::uint32_t attributes);

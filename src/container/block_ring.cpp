@@ -18,6 +18,16 @@ bool stopped(const body_copy& copy) {
     return copy.stop != nullptr && copy.stop->load(std::memory_order_relaxed);
 }
 
+// length bytes of copy's body at data through its keystreams: the second, when
+// there is one, interleaved with the first on the same bytes.
+void filter(body_copy& copy, std::uint8_t* data, std::size_t length) {
+    if (copy.refilter == nullptr) {
+        rc4_apply(data, length, copy.filter);
+    } else {
+        rc4_apply_pair(data, copy.filter, data, *copy.refilter, length);
+    }
+}
+
 // One block at a time on this thread: the way when there is no second
 // thread. The first block holds a full block, ready to write.
 copy_status stream_serial(body_copy& copy) {
@@ -30,7 +40,7 @@ copy_status stream_serial(body_copy& copy) {
         const std::ptrdiff_t got = fill_block(copy.from, block, COPY_BLOCK);
         if (got < 0) return copy_status::read_failed;
         ready = static_cast<std::size_t>(got);
-        rc4_apply(block, ready, copy.filter);
+        filter(copy, block, ready);
     }
     if (ready > 0 && !write_all(copy.to, block, ready)) return copy_status::write_failed;
     count(copy, ready);
@@ -145,7 +155,7 @@ copy_status stream_rest(body_copy& copy) {
         if (ring.failure != copy_status::ok || ring.filtered == ring.read) break;
         const std::uint64_t n = ring.filtered;
         lock.unlock();
-        rc4_apply(ring.slot(n), ring.length[n % COPY_BLOCKS], copy.filter);
+        filter(copy, ring.slot(n), ring.length[n % COPY_BLOCKS]);
         lock.lock();
         ++ring.filtered;
         ring.changed.notify_one();
@@ -173,7 +183,7 @@ copy_status start_body(body_copy& copy, std::string_view lead,
     const std::ptrdiff_t got = fill_block(copy.from, first + used, COPY_BLOCK - used);
     if (got < 0) return copy_status::read_failed;
     used += static_cast<std::size_t>(got);
-    rc4_apply(first + body_start, used - body_start, copy.filter);
+    filter(copy, first + body_start, used - body_start);
     copy.ready = used;
     if (used == COPY_BLOCK) {
         more = true;
@@ -207,12 +217,20 @@ void step_pair(body_copy& a, copy_status& a_status, bool& a_more, body_copy& b,
     }
     // Both streams side by side as far as both go, then the longer alone.
     const std::size_t both = got[0] < 0 || got[1] < 0 ? 0 : static_cast<std::size_t>(std::min(got[0], got[1]));
-    if (both > 0) rc4_apply_pair(a.blocks, a.filter, b.blocks, b.filter, both);
+    if (both > 0) {
+        rc4_apply_pair(a.blocks, a.filter, b.blocks, b.filter, both);
+        if (a.refilter != nullptr && b.refilter != nullptr) {
+            rc4_apply_pair(a.blocks, *a.refilter, b.blocks, *b.refilter, both);
+        } else {
+            if (a.refilter != nullptr) rc4_apply(a.blocks, both, *a.refilter);
+            if (b.refilter != nullptr) rc4_apply(b.blocks, both, *b.refilter);
+        }
+    }
     for (int c = 0; c < 2; ++c) {
         if (got[c] < 0) continue;
         body_copy& copy = *copies[c];
         copy.ready = static_cast<std::size_t>(got[c]);
-        rc4_apply(copy.blocks + both, copy.ready - both, copy.filter);
+        filter(copy, copy.blocks + both, copy.ready - both);
         if (copy.ready == COPY_BLOCK) continue;
         *going[c] = false;  // its input ended: the last block goes now
         if (copy.ready > 0 && !write_all(copy.to, copy.blocks, copy.ready)) {

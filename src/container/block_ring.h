@@ -22,7 +22,9 @@ inline constexpr std::size_t COPY_BLOCKS = 4;
 // How a copy went; cancelled: stopped because the run ended.
 enum class copy_status { ok, read_failed, write_failed, cancelled };
 
-// A body on its way from one open file to another through RC4. done counts
+// A body on its way from one open file to another through RC4 (and through
+// a second keystream, refilter, when it is given: the body of a container
+// deciphered and enciphered under another key in one pass). done counts
 // the body bytes written (by whichever thread writes them), for a progress
 // display; stop, when given, ends the copy at its next block. blocks is a
 // set of COPY_BLOCKS blocks (copy_blocks); the first holds `ready` bytes
@@ -35,6 +37,7 @@ struct body_copy {
     const std::atomic<bool>* stop = nullptr;
     std::uint8_t* blocks = nullptr;
     std::size_t ready = 0;
+    rc4_state* refilter = nullptr;
 };
 
 // Reads until size bytes are in block or the input ends: how many, or -1.

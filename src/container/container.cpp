@@ -29,9 +29,10 @@ int probe_container(const std::string& path, const char* header) {
 copy_status start_with_header(body_copy& copy, const header_bytes& head, copy_kind kind,
                               const char* header_text, bool& more) {
     // Skipping: the head was the header. Prepending: it is the start of the body.
-    if (kind == copy_kind::skip) return start_body(copy, {}, {}, more);
-    return start_body(copy, std::string_view(header_text, HEADER_LENGTH),
-                      std::span(head.data, head.length), more);
+    const std::string_view lead =
+        kind == copy_kind::skip ? std::string_view() : std::string_view(header_text, HEADER_LENGTH);
+    if (kind == copy_kind::prepend) return start_body(copy, lead, std::span(head.data, head.length), more);
+    return start_body(copy, lead, {}, more);
 }
 
 void strip_container_suffix(std::string& path) {

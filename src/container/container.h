@@ -38,10 +38,11 @@ int probe_container(const std::string& path, const char* header);
 // The copies work on open files. head is what was read of the source's first
 // bytes (read_header); the rest of the source follows its read position.
 // skip drops the source's first HEADER_LENGTH bytes (a container's header);
-// prepend writes header_text first. The first block goes into copy
+// prepend writes header_text first; replace does both (a container's body
+// given another key's header). The first block goes into copy
 // (start_body): more tells that the rest of the body waits for stream_rest
 // or step_pair.
-enum class copy_kind { skip, prepend };
+enum class copy_kind { skip, prepend, replace };
 copy_status start_with_header(body_copy& copy, const header_bytes& head, copy_kind kind,
                               const char* header_text, bool& more);
 

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <new>
@@ -11,78 +12,106 @@
 
 #include "cipher/wipe.h"
 #include "collect/targets.h"
+#include "front/console.h"
 #include "front/key_entry.h"
 #include "front/manual.h"
 #include "front/progress.h"
 #include "platform/ending.h"
+#include "platform/environment.h"
 #include "platform/status_line.h"
 #include "platform/terminal.h"
 #include "run/outcome.h"
 #include "run/run.h"
+#include "run/stream.h"
 
 namespace {
 
 void print_banner() {
-    std::printf("\n------------ TovikVault -----------");
-    std::printf("\n|                                 |");
-    std::printf("\n| tovik: console file encryptor   |");
-    std::printf("\n| RC4 + MD5 key, .tvk containers  |");
-    std::printf("\n| built by the tovik project      |");
-    std::printf("\n| version 1.0                     |");
-    std::printf("\n|                                 |");
-    std::printf("\n-----------------------------------\n\n");
+    say("\n------------ TovikVault -----------");
+    say("\n|                                 |");
+    say("\n| tovik: console file encryptor   |");
+    say("\n| RC4 + MD5 key, .tvk containers  |");
+    say("\n| built by the tovik project      |");
+    say("\n| version 1.0                     |");
+    say("\n|                                 |");
+    say("\n-----------------------------------\n\n");
 }
 
 void print_usage() {
-    std::printf("\nUsage: tovik <input file> [flag]\n");
-    std::printf("\n       flag: -d this flag will delete the original");
-    std::printf("\n             input file after the operation\n");
-    std::printf("\nnotes: The input file can accept wildcards like '*', '*.*',");
-    std::printf("\n       '*.exe', '*.t*', path, full path or filename only. \n\n");
-    std::printf("\ntype \"tovik -h|more\" for full detailed info\n");
+    say("\nUsage: tovik <input file> [flag]\n");
+    say("\n       flag: -d this flag will delete the original");
+    say("\n             input file after the operation\n");
+    say("\nnotes: The input file can accept wildcards like '*', '*.*',");
+    say("\n       '*.exe', '*.t*', path, full path or filename only. \n\n");
+    say("\ntype \"tovik -h|more\" for full detailed info\n");
+}
+
+// --help: the usage with every mode, from the first line on.
+void print_help() {
+    std::fputs("Usage: tovik <input file> [flag]\n"
+               "       tovik -\n"
+               "\n"
+               "       flag: -d this flag will delete the original\n"
+               "             input file after the operation\n"
+               "             -c decrypt the containers to standard output\n"
+               "             -x give the containers a new key, in place\n"
+               "\n"
+               "       tovik - encrypts standard input to standard output, or\n"
+               "       decrypts it when it is a container\n"
+               "\n"
+               "notes: The input file can accept wildcards like '*', '*.*',\n"
+               "       '*.exe', '*.t*', path, full path or filename only. \n"
+               "\n"
+               "type \"tovik -h|more\" for full detailed info\n",
+               stdout);
 }
 
 // Prints the message of code for the target at path, whose output (empty
 // when not known) is output, where its reader gets it at once; the exit
 // status the run ends with for the codes that end it, none for the others.
-std::optional<int> report_outcome(int code, const std::string& path, const std::string& output = {}) {
+// A wrong key ends a run over files that was asked to change them with
+// status 0, as it always has; any other run (-c, -x, tovik -), with 1.
+std::optional<int> report_outcome(int code, const std::string& path, const std::string& output = {},
+                                  run_mode mode = run_mode::convert) {
     const char* p = path.c_str();
     std::optional<int> status;
     switch (code) {
-        case OUTCOME_ENCRYPTED: std::printf("%s encrypting .....ok!\n", p); break;
-        case OUTCOME_DECRYPTED: std::printf("%s decrypting .....ok!\n", p); break;
-        case OUTCOME_NOT_FOUND: std::printf("%s not found\n", p); break;
-        case OUTCOME_EMPTY_FILE: std::printf("bypassing 0byte file %s\n", p); break;
+        case OUTCOME_ENCRYPTED: say("%s encrypting .....ok!\n", p); break;
+        case OUTCOME_DECRYPTED: say("%s decrypting .....ok!\n", p); break;
+        case OUTCOME_REKEYED: say("%s new key .....ok!\n", p); break;
+        case OUTCOME_NOT_FOUND: say("%s not found\n", p); break;
+        case OUTCOME_EMPTY_FILE: say("bypassing 0byte file %s\n", p); break;
         case OUTCOME_OUTPUT_IS_TARGET:
-            std::printf("%s skipped: its output would replace another file of this run\n", p);
+            say("%s skipped: its output would replace another file of this run\n", p);
             break;
-        case OUTCOME_INPUT_CHANGED:
-            std::printf("%s was not replaced: it changed after it was read\n", p);
-            break;
-        case OUTCOME_OWN_OUTPUT:
-            std::printf("%s skipped: it is a file this run has written\n", p);
-            break;
+        case OUTCOME_INPUT_CHANGED: say("%s was not replaced: it changed after it was read\n", p); break;
+        case OUTCOME_OWN_OUTPUT: say("%s skipped: it is a file this run has written\n", p); break;
+        case OUTCOME_NOT_A_CONTAINER: say("%s skipped: it is not a container\n", p); break;
+        case OUTCOME_READ_ONLY: say("%s skipped: it is read-only\n", p); break;
         case OUTCOME_DISK_WRITE:
-            std::printf("cannot write to disk, possibly full\n");
+            say("cannot write to disk, possibly full\n");
             status = 1;
             break;
         case OUTCOME_INPUT_FAILED:
-            std::printf("\ncannot process input file %s\n", p);
+            say("\ncannot process input file %s\n", p);
             status = 1;
             break;
         case OUTCOME_OUTPUT_FAILED:
             // The output that could not be written; for "x.tvk", decrypted to
             // "x", the container itself.
-            std::printf("\ncannot write the output file %s\n",
-                        output + std::string(CONTAINER_SUFFIX) == path ? p : output.c_str());
+            say("\ncannot write the output file %s\n",
+                output + std::string(CONTAINER_SUFFIX) == path ? p : output.c_str());
             status = 1;
             break;
         case OUTCOME_WRONG_KEY:
-            std::printf("incorrect key, no operations were performed\n");
-            status = 0;
+            say("incorrect key, no operations were performed\n");
+            status = mode == run_mode::convert ? 0 : 1;
             break;
         case OUTCOME_OUT_OF_MEMORY:
-            std::printf("\ncannot go on: out of memory\n");
+            say("\ncannot go on: out of memory\n");
+            status = 1;
+            break;
+        case OUTCOME_OUTPUT_LOST:  // its reader has gone: nobody to tell
             status = 1;
             break;
         default: break;
@@ -96,7 +125,7 @@ std::optional<int> report_outcome(int code, const std::string& path, const std::
 bool read_key(char (&buffer)[PASSPHRASE_SIZE]) {
     std::fflush(stdout);  // the prompt is visible even when output is a pipe
     if (read_masked_key(buffer, '*') == 0) return true;
-    std::printf("\ncannot read the key: no terminal to type it at\n");
+    say("\ncannot read the key: no terminal to type it at\n");
     return false;
 }
 
@@ -113,29 +142,38 @@ struct passphrase_entries {
     }
 };
 
-// The passphrase, typed once when one_entry; the status to end with when the
-// run must not go on.
-std::optional<int> ask_passphrase(passphrase_entries& typed, bool one_entry) {
-    std::printf("Key:");
-    if (!read_key(typed.first)) return 1;
-    if (one_entry) return std::nullopt;
-    // A passphrase that may encrypt is typed twice and must match: a typo
-    // would lock the file away under a key nobody knows.
-    std::printf("\nReenter Key:");
-    if (!read_key(typed.second)) return 1;
-    if (std::strcmp(typed.first, typed.second) != 0) {
-        std::printf("\nKey you type is incorrect\n");
-        return 0;
+// A passphrase, typed after prompt, and once more after reprompt unless
+// once; its key material into keys. The status to end with when the run
+// must not go on.
+std::optional<int> ask_passphrase(const char* prompt, const char* reprompt, bool once,
+                                  key_material& keys) {
+    passphrase_entries typed;
+    ask(prompt);
+    std::optional<int> refused;
+    if (!read_key(typed.first)) {
+        refused = 1;
+    } else if (!once) {
+        // A passphrase that may encrypt is typed twice and must match: a
+        // typo would lock the file away under a key nobody knows.
+        ask(reprompt);
+        if (!read_key(typed.second)) {
+            refused = 1;
+        } else if (std::strcmp(typed.first, typed.second) != 0) {
+            say("\nKey you type is incorrect\n");
+            refused = 0;
+        }
     }
-    return std::nullopt;
+    forget_typed_keys();
+    if (!refused) derive_key_material(typed.first, keys);
+    return refused;
 }
 
 bool confirm_ready() {
-    std::printf("\n\nready[y|n]:[y]");
+    ask("\n\nready[y|n]:[y]");
     std::fflush(stdout);
     const int answer = std::getchar();  // end of input counts as yes, like Enter
     if (answer != EOF && std::toupper(answer) == 'N') {
-        std::printf("\nprocess aborted...\n\n");
+        say("\nprocess aborted...\n\n");
         return false;
     }
     return true;
@@ -147,8 +185,8 @@ constexpr std::chrono::milliseconds PROGRESS_EVERY{250};
 // The run's targets pulled one by one in list order and reported; the
 // progress line drawn while one takes long. The status the run ends with,
 // once every output and deletion is on the disk.
-int process(target_run& run) {
-    const bool show_progress = progress_wanted();
+int process(target_run& run, run_mode mode) {
+    const bool show_progress = mode != run_mode::to_output && progress_wanted();
     bool drawn = false;
     std::optional<int> status;  // set when the run must end
     bool kept = false;          // a target's input kept, beyond those "-d" kept
@@ -166,7 +204,9 @@ int process(target_run& run) {
         if (drawn) erase_status_line();
         drawn = false;
         if (!done) break;
-        status = report_outcome(done->outcome, done->path, done->output);
+        // What went to standard output is its own report.
+        if (mode == run_mode::to_output && done->outcome == OUTCOME_DECRYPTED) continue;
+        status = report_outcome(done->outcome, done->path, done->output, mode);
         kept = kept || done->outcome == OUTCOME_INPUT_CHANGED;
         // Nobody reads what the run says any more (a closed pipe, say): it
         // ends as an interrupt ends it, with nothing more deleted.
@@ -176,84 +216,142 @@ int process(target_run& run) {
     // and the deletions made durable; the inputs kept are named.
     const std::optional<int> failed = run.finish();
     if (failed) report_outcome(*failed, "");
-    for (const std::string& line : run.kept()) std::printf("%s", line.c_str());
+    for (const std::string& line : run.kept()) say("%s", line.c_str());
     if (failed) return 1;
     if (status) return run.kept().empty() && !kept ? *status : 1;
-    std::printf("\nfin\n");
+    // "fin" promises files on the disk; to standard output, there are none.
+    if (mode != run_mode::to_output) say("\nfin\n");
     return run.kept().empty() && !kept ? 0 : 1;
 }
 
-int run_targets(const target_list& targets, bool delete_input) {
-    target_run run(targets, delete_input);
-    const bool one_entry = run.head() == head_kind::container;
-    key_material keys;
-    {
-        passphrase_entries typed;
-        const std::optional<int> refused = ask_passphrase(typed, one_entry);
-        forget_typed_keys();
-        if (refused) return *refused;
-        if (!confirm_ready()) return 0;
-        derive_key_material(typed.first, keys);
+int run_targets(const target_list& targets, run_mode mode, bool delete_input, unsigned workers) {
+    target_run run(targets, mode, delete_input);
+    const bool head_decrypted = run.head() == head_kind::container;
+    key_material keys, new_keys;
+    // The key a container opens with is typed once; one that may encrypt,
+    // twice.
+    if (const std::optional<int> refused =
+            ask_passphrase("Key:", "\nReenter Key:", mode != run_mode::convert || head_decrypted, keys)) {
+        return *refused;
     }
-    std::printf("\n");
     // A key typed once is checked against the head's header before any
-    // target is read or written.
-    if (one_entry && !run.head_opens_with(keys)) {
-        return *report_outcome(OUTCOME_WRONG_KEY, std::string(targets.path(0)));
+    // target is read or written, or a new key asked for.
+    const bool head_refused = head_decrypted && !run.head_opens_with(keys);
+    if (mode == run_mode::rekey && !head_refused) {
+        if (const std::optional<int> refused =
+                ask_passphrase("\nNew Key:", "\nReenter New Key:", false, new_keys)) {
+            return *refused;
+        }
     }
-    // A progress line is drawn while a worker prepares the target waited for.
-    run.start(keys, std::max(workers_for(targets), progress_wanted() ? 1u : 0u));
-    return process(run);
+    // Only a run that changes files asks; a new key refused, nothing will.
+    const bool changes_files = mode == run_mode::convert || (mode == run_mode::rekey && !head_refused);
+    if (changes_files && !confirm_ready()) return 0;
+    say("\n");
+    if (head_refused) return *report_outcome(OUTCOME_WRONG_KEY, std::string(targets.path(0)), {}, mode);
+    if (!run.start(keys, workers, &new_keys)) return 1;
+    return process(run, mode);
 }
 
-// The argument rules: the status to end with at once, or none when the run
-// goes on with argv[1] (and "-d" when delete_input is set).
-std::optional<int> follow_arguments(int argc, char** argv, bool& delete_input) {
-    if (argc == 2) {
-        if (std::strcmp(argv[1], "-h") == 0) {
-            if (show_manual() == -1) std::printf("\ncannot find the file tovik.man\n\n");
-            return 0;
-        }
-        // As other console tools answer them; a file of that name is still
-        // reachable as "./--help".
-        if (std::strcmp(argv[1], "--help") == 0) {
-            print_usage();
-            return 0;
-        }
-        if (std::strcmp(argv[1], "--version") == 0) {
-            std::printf("tovik 1.0\n");
-            return 0;
-        }
-        return std::nullopt;
-    }
-    if (argc == 3) {
-        if (std::strcmp(argv[2], "-d") == 0) {
-            delete_input = true;
-            return std::nullopt;
-        }
-        std::printf("\nunknown %s flag\n\n", argv[2]);
-        return 0;
-    }
-    print_usage();
-    return 0;
-}
-
-int run_over(const char* pattern, bool delete_input) {
+int run_over(const char* pattern, run_mode mode, bool delete_input, std::optional<unsigned> asked) {
     try {
         target_list targets;
-        collect_targets(&targets, pattern);
+        std::vector<std::string> notes;
+        collect_targets(&targets, pattern, notes);
+        for (const std::string& note : notes) say("%s", note.c_str());
         if (targets.empty()) return *report_outcome(OUTCOME_INPUT_FAILED, pattern);
-        const int status = run_targets(targets, delete_input);
+        // Standard output takes one container after another, on this thread;
+        // a progress line is drawn while a worker prepares the target waited
+        // for.
+        unsigned workers = workers_for(targets, asked);
+        if (mode == run_mode::to_output) workers = 0;
+        if (mode != run_mode::to_output && progress_wanted()) workers = std::max(workers, 1u);
+        const int status = run_targets(targets, mode, delete_input, workers);
         free_targets(&targets);
         return status;
     } catch (const std::bad_alloc&) {
         // Everything of the run is undone or in place by now (its threads
         // joined, its temporaries removed); it ends here.
-        std::printf("\ncannot go on: out of memory\n");
+        say("\ncannot go on: out of memory\n");
     } catch (const std::exception& failure) {
-        std::printf("\ncannot go on: %s\n", failure.what());
+        say("\ncannot go on: %s\n", failure.what());
     }
     return 1;
+}
+
+// tovik -: standard input to standard output, through the dialogue on the
+// terminal.
+int run_stream() {
+    // The terminal is where the passphrase is typed: the data comes another way.
+    if (input_is_terminal()) {
+        say("\nstandard input is a terminal: give tovik - its data from a file or a pipe\n");
+        return 1;
+    }
+    data_stream stream;
+    if (!open_stream(stream)) return *report_outcome(OUTCOME_INPUT_FAILED, "-");
+    if (stream.head.length == 0) return report_outcome(OUTCOME_EMPTY_FILE, "-").value_or(0);
+    const bool decrypting = has_magic(stream.head, CONTAINER_MAGIC);
+    // As compressors do: what only a passphrase makes readable is not shown.
+    if (!decrypting && output_is_terminal()) {
+        say("\nencrypted data is not written to a terminal: redirect standard output\n");
+        return 1;
+    }
+    key_material keys;
+    if (const std::optional<int> refused = ask_passphrase("Key:", "\nReenter Key:", decrypting, keys))
+        return *refused;
+    say("\n");
+    const int outcome = filter_stream(stream, keys, decrypting);
+    if (outcome == OUTCOME_ENCRYPTED || outcome == OUTCOME_DECRYPTED) return 0;
+    return report_outcome(outcome, "-", {}, run_mode::to_output).value_or(1);
+}
+
+// TOVIK_WORKERS, when it is set to a number of threads from 1 to the most a
+// run may have; another value is named, and the run takes its own count.
+std::optional<unsigned> asked_workers() {
+    std::string value;
+    if (!environment_value("TOVIK_WORKERS", value)) return std::nullopt;
+    char* end = nullptr;
+    const long asked = std::strtol(value.c_str(), &end, 10);
+    if (!value.empty() && *end == '\0' && asked >= 1 && asked <= long{MOST_WORKERS_ASKED})
+        return static_cast<unsigned>(asked);
+    say("TOVIK_WORKERS=%s is not a number from 1 to %u: ignored\n", value.c_str(), MOST_WORKERS_ASKED);
+    return std::nullopt;
+}
+
+// What the command line asks for.
+struct request {
+    enum class kind { files, stream } what = kind::files;
+    run_mode mode = run_mode::convert;
+    bool delete_input = false;
+};
+
+// The argument rules: the status to end with at once, or none when the run
+// goes on as asked, with argv[1].
+std::optional<int> follow_arguments(int argc, char** argv, request& asked) {
+    if (argc == 2) {
+        if (std::strcmp(argv[1], "-h") == 0) {
+            if (show_manual() == -1) say("\ncannot find the file tovik.man\n\n");
+            return 0;
+        }
+        // A file named "-" is still reachable as "./-".
+        if (std::strcmp(argv[1], "-") == 0) asked.what = request::kind::stream;
+        return std::nullopt;
+    }
+    if (argc == 3) {
+        const std::string flag = argv[2];
+        if (flag == "-d") {
+            asked.delete_input = true;
+        } else if (flag == "-c") {
+            asked.mode = run_mode::to_output;
+        } else if (flag == "-x") {
+            asked.mode = run_mode::rekey;
+        } else {
+            say("\nunknown %s flag\n\n", argv[2]);
+            return 0;
+        }
+        return std::nullopt;
+    }
+    print_usage();
+    return 0;
 }
 
 }  // namespace
@@ -261,16 +359,35 @@ int run_over(const char* pattern, bool delete_input) {
 int run_driver(int argc, char** argv) {
     setup_standard_output();
     const bool ending_started = start_ending();
-    print_banner();
-    bool delete_input = false;
-    std::optional<int> status = follow_arguments(argc, argv, delete_input);
+    std::optional<int> status;
+    // As other console tools answer them, from the first line on (a file of
+    // one of these names is still reachable as "./--help").
+    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+        print_help();
+        status = 0;
+    } else if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::fputs("tovik 1.0\n", stdout);
+        status = 0;
+    }
+    request asked;
+    if (!status) {
+        if ((argc == 2 && std::strcmp(argv[1], "-") == 0) || (argc == 3 && std::strcmp(argv[2], "-c") == 0))
+            keep_output_for_data();
+        print_banner();
+        status = follow_arguments(argc, argv, asked);
+    }
     if (!status && !ending_started) {
         // Nothing is touched that a signal could then leave half done.
-        std::printf("\ncannot go on: no thread can be started to end the run safely\n");
+        say("\ncannot go on: no thread can be started to end the run safely\n");
         status = 1;
     }
-    if (!status) status = run_over(argv[1], delete_input);
+    if (!status) {
+        const std::optional<unsigned> workers = asked_workers();
+        status = asked.what == request::kind::stream
+                     ? run_stream()
+                     : run_over(argv[1], asked.mode, asked.delete_input, workers);
+    }
     // What could not be written is lost: the program did not end as it says.
-    if ((std::fflush(stdout) != 0 || std::ferror(stdout)) && *status == 0) status = 1;
+    if (!all_said() && *status == 0) status = 1;
     return *status;
 }

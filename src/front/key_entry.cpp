@@ -1,8 +1,7 @@
 #include "front/key_entry.h"
 
-#include <cstdio>
-
 #include "cipher/wipe.h"
+#include "front/console.h"
 #include "platform/terminal.h"
 
 namespace {
@@ -42,7 +41,8 @@ int read_masked_key(char (&buffer)[PASSPHRASE_SIZE], char echo) {
         // the user expects, but they are neither stored nor echoed.
         if (length < PASSPHRASE_SIZE - 1) {
             buffer[length++] = static_cast<char>(key);
-            std::fputc(static_cast<unsigned char>(echo), stdout);  // a lost echo is harmless
+            const char shown[2] = {echo, '\0'};
+            ask(shown);  // a lost echo is harmless
         }
         key = read_keystroke();
     }

@@ -65,6 +65,10 @@ inline bool same_version(const file_state& a, const file_state& b) {
 bool open_for_reading(const std::string& path, os_file& file, file_state* state = nullptr);
 // Opens an existing regular file for reading and writing ("can be updated").
 bool open_for_update(const std::string& path, os_file& file, file_state* state = nullptr);
+// Standard input or output as a file of its own, its bytes as they come:
+// closing it leaves the standard stream open.
+bool open_standard_input(os_file& file);
+bool open_standard_output(os_file& file);
 // Creates a new file with a unique name in the directory of final_path, only
 // readable and writable by its owner; temp_path receives its name, of the
 // shape temp_name_pattern gives (platform/temp_name.h).

@@ -128,6 +128,20 @@ bool open_for_update(const std::string& path, os_file& file, file_state* state) 
     return open_regular(path, O_RDWR, file, state);
 }
 
+namespace {
+
+bool open_standard(int fd, os_file& file) {
+    const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (copy < 0) return false;
+    file = os_file(copy);
+    return true;
+}
+
+}  // namespace
+
+bool open_standard_input(os_file& file) { return open_standard(STDIN_FILENO, file); }
+bool open_standard_output(os_file& file) { return open_standard(STDOUT_FILENO, file); }
+
 bool create_temp_beside(const std::string& final_path, os_file& file, std::string& temp_path) {
     if (fault_injected(fault_point::create)) return false;
     // mkostemp creates exclusively with mode 0600. When the long form is

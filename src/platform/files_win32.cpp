@@ -122,6 +122,23 @@ bool open_for_update(const std::string& path, os_file& file, file_state* state) 
     return open_regular(path, GENERIC_READ | GENERIC_WRITE, 0, file, state);
 }
 
+namespace {
+
+bool open_standard(DWORD which, os_file& file) {
+    HANDLE copy = INVALID_HANDLE_VALUE;
+    if (!DuplicateHandle(GetCurrentProcess(), GetStdHandle(which), GetCurrentProcess(), &copy, 0,
+                         FALSE, DUPLICATE_SAME_ACCESS)) {
+        return false;
+    }
+    file = os_file(reinterpret_cast<std::intptr_t>(copy));
+    return true;
+}
+
+}  // namespace
+
+bool open_standard_input(os_file& file) { return open_standard(STD_INPUT_HANDLE, file); }
+bool open_standard_output(os_file& file) { return open_standard(STD_OUTPUT_HANDLE, file); }
+
 bool create_temp_beside(const std::string& final_path, os_file& file, std::string& temp_path) {
     if (fault_injected(fault_point::create)) return false;
     std::string pattern = temp_name_pattern(final_path, NAME_LIMIT, "/\\:");
@@ -140,7 +157,10 @@ std::ptrdiff_t read_some(os_file& file, void* buffer, std::size_t size) {
     if (fault_injected(fault_point::read)) return -1;
     DWORD got = 0;
     const DWORD wanted = static_cast<DWORD>(std::min(size, LARGEST_TRANSFER));
-    if (!ReadFile(handle_of(file), buffer, wanted, &got, nullptr)) return -1;
+    if (!ReadFile(handle_of(file), buffer, wanted, &got, nullptr)) {
+        // A pipe whose writer has gone reads as its end.
+        return GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1;
+    }
     return static_cast<std::ptrdiff_t>(got);
 }
 

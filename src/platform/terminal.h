@@ -1,6 +1,9 @@
-// The terminal: raw key reads for the passphrase, and standard output
-// buffering (terminal_posix.cpp, terminal_win32.cpp).
+// The terminal: raw key reads for the passphrase, what is said to the user
+// there, and standard output buffering (terminal_posix.cpp,
+// terminal_win32.cpp).
 #pragma once
+
+#include <cstddef>
 
 // Reads one key from the terminal (the console device, never standard
 // input), in a raw, silent mode that lasts only for this read (ending.h). Writes one
@@ -14,5 +17,13 @@ int read_terminal_key(unsigned char out[2]);
 // pasted ahead): once the passphrase is in, they may hold more of it.
 void forget_typed_keys();
 
-// Unbuffered standard output on a terminal, 4096-byte blocks otherwise.
+// Writes text to the terminal (the console on Windows), whatever standard
+// output is; false when there is none.
+bool write_terminal(const char* text, std::size_t size);
+
+// Standard input or output is the terminal.
+bool input_is_terminal();
+bool output_is_terminal();
+
+// Unbuffered standard output on a terminal, line by line otherwise.
 void setup_standard_output();

@@ -93,13 +93,27 @@ int read_terminal_key(unsigned char out[2]) {
     return result;
 }
 
+bool write_terminal(const char* text, std::size_t size) {
+    while (size > 0) {
+        const ssize_t put = ::write(terminal(), text, size);
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) return false;
+        text += put;
+        size -= static_cast<std::size_t>(put);
+    }
+    return true;
+}
+
+bool input_is_terminal() { return isatty(STDIN_FILENO) != 0; }
+bool output_is_terminal() { return isatty(STDOUT_FILENO) != 0; }
+
 void forget_typed_keys() {
     wipe(queue, sizeof queue);
     queued = 0;
 }
 
 void setup_standard_output() {
-    if (isatty(STDOUT_FILENO)) {
+    if (output_is_terminal()) {
         std::setvbuf(stdout, nullptr, _IONBF, 0);
     } else {
         // Each line goes out whole as it ends: a reader that left is noticed

@@ -55,12 +55,30 @@ int read_terminal_key(unsigned char out[2]) {
     return result;
 }
 
+bool write_terminal(const char* text, std::size_t size) {
+    static const HANDLE console_output =
+        CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    DWORD put = 0;
+    return console_output != INVALID_HANDLE_VALUE &&
+           WriteFile(console_output, text, static_cast<DWORD>(size), &put, nullptr) && put == size;
+}
+
+bool input_is_terminal() {
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
+}
+
+bool output_is_terminal() {
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+}
+
 // Keys typed ahead wait in the console's own buffer, not in this process.
 void forget_typed_keys() {}
 
 void setup_standard_output() {
-    DWORD mode = 0;
-    if (GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode)) {
+    if (output_is_terminal()) {
         std::setvbuf(stdout, nullptr, _IONBF, 0);
     } else {
         // The C library of Windows buffers a line-buffered stream in full:

@@ -20,3 +20,12 @@ inline constexpr int OUTCOME_INPUT_CHANGED = -102;
 inline constexpr int OUTCOME_OWN_OUTPUT = -103;
 // The run cannot go on: there is no memory for it.
 inline constexpr int OUTCOME_OUT_OF_MEMORY = -104;
+// A container given the new passphrase in place (tovik <input> -x).
+inline constexpr int OUTCOME_REKEYED = 2;
+// Left alone: not a container this run can decrypt (-c) or give a new
+// passphrase (-x).
+inline constexpr int OUTCOME_NOT_A_CONTAINER = -105;
+// Left alone: a container this run would change in place, but read-only.
+inline constexpr int OUTCOME_READ_ONLY = -107;
+// Standard output could not be written (its reader gone, say): the run ends.
+inline constexpr int OUTCOME_OUTPUT_LOST = -106;

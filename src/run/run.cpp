@@ -2,13 +2,11 @@
 
 #include <algorithm>
 #include <condition_variable>
-#include <cstdlib>
 #include <mutex>
 #include <new>
 #include <system_error>
 #include <thread>
 
-#include "platform/environment.h"
 #include "platform/ending.h"
 
 namespace {
@@ -80,7 +78,7 @@ struct target_workers {
         return false;
     }
     void finish(target_slot& slot, copy_status copied) {
-        guarded(slot, [&] { finish_target(slot.job, copied); });
+        guarded(slot, [&] { finish_target(slot.job, context, copied); });
     }
     // A worker copies two bodies at once, their RC4 interleaved, each in a
     // block set of its own: a target joins as soon as a place is free. A
@@ -199,12 +197,10 @@ struct target_workers {
     }
 };
 
-unsigned workers_for(const target_list& targets) {
+unsigned workers_for(const target_list& targets, std::optional<unsigned> asked) {
     unsigned threads = 1;
-    std::string value;
-    const int asked = environment_value("TOVIK_WORKERS", value) ? std::atoi(value.c_str()) : 0;
-    if (asked >= 1 && asked <= static_cast<int>(MOST_WORKERS_ASKED)) {
-        threads = static_cast<unsigned>(asked);
+    if (asked) {
+        threads = std::clamp(*asked, 1u, MOST_WORKERS_ASKED);
     } else if (targets.size() > 1) {
         threads = std::clamp(std::thread::hardware_concurrency(), 1u, MOST_WORKERS);
     }
@@ -220,8 +216,9 @@ unsigned workers_for(const target_list& targets) {
     return small_files ? threads - 1 : threads;
 }
 
-target_run::target_run(const target_list& targets, bool delete_input)
+target_run::target_run(const target_list& targets, run_mode mode, bool delete_input)
     : targets_(targets), rules_(targets) {
+    context_.mode = mode;
     context_.delete_input = delete_input;
     context_.stop = &stopping_;
     if (targets.empty()) return;
@@ -244,9 +241,14 @@ bool target_run::head_opens_with(const key_material& keys) const {
     return header_matches(head_bytes_, keys.header_text);
 }
 
-void target_run::start(const key_material& keys, unsigned workers) {
+bool target_run::start(const key_material& keys, unsigned workers, const key_material* new_keys) {
     context_.keys = keys;
-    if (workers == 0) return;
+    if (new_keys != nullptr) context_.new_keys = *new_keys;
+    if (context_.mode == run_mode::to_output) {
+        context_.output = &output_;
+        return open_standard_output(output_);  // in list order, on this thread
+    }
+    if (workers == 0) return true;
     workers_ = std::make_unique<target_workers>(context_);
     try {
         for (unsigned i = 0; i < std::min(workers, MOST_WORKERS_ASKED); ++i) {
@@ -256,10 +258,11 @@ void target_run::start(const key_material& keys, unsigned workers) {
     } catch (const std::system_error&) {
         if (workers_->threads.empty()) {  // no thread to be had: all on this one
             workers_.reset();
-            return;
+            return true;
         }
     }
     for (const auto& slot : window_) workers_->submit(*slot);
+    return true;
 }
 
 void target_run::fill_window() {

@@ -45,31 +45,32 @@ enum class head_kind { plain, container, unreadable };
 // The most workers a run may be given.
 inline constexpr unsigned MOST_WORKERS_ASKED = 16;
 // The worker threads a run of these targets gets, besides the calling one.
-// The threads that encipher: TOVIK_WORKERS=n (1 to 16) when it is set, for
-// measurements and for users who want it; otherwise one per core, at most
-// four, and one for a single target. One of them is the calling thread when
-// the files are small on the whole (it takes small files itself); with one,
-// there is no worker at all.
-unsigned workers_for(const target_list& targets);
+// The threads that encipher: asked (1 to 16) when the user asked for a
+// number; otherwise one per core, at most four, and one for a single target.
+// One of them is the calling thread when the files are small on the whole
+// (it takes small files itself); with one, there is no worker at all.
+unsigned workers_for(const target_list& targets, std::optional<unsigned> asked);
 
 struct target_workers;
 struct target_slot;
 
 class target_run {
 public:
-    // The targets (the list outlives the run); the head's first bytes are
-    // read now. At its turn the head is opened again: what it is then is
-    // what the run takes.
-    target_run(const target_list& targets, bool delete_input);
+    // The targets (the list outlives the run), and what the run does to
+    // them; the head's first bytes are read now. At its turn the head is
+    // opened again: what it is then is what the run takes.
+    target_run(const target_list& targets, run_mode mode, bool delete_input);
     ~target_run();
 
     head_kind head() const { return head_; }
     // The head is a container whose header keys open.
     bool head_opens_with(const key_material& keys) const;
 
-    // Starts the work with workers threads besides the calling one (none:
-    // each target is prepared on the calling thread when next() takes it).
-    void start(const key_material& keys, unsigned workers);
+    // Starts the work under keys (and new_keys for rekey) with workers
+    // threads besides the calling one (none: each target is prepared on the
+    // calling thread when next() takes it; always so for to_output). false
+    // when standard output cannot be had for to_output.
+    bool start(const key_material& keys, unsigned workers, const key_material* new_keys = nullptr);
     // Waits at most patience for the next target; true when next() will not
     // wait. Meanwhile the calling thread prepares small targets itself.
     bool wait(std::chrono::milliseconds patience);
@@ -92,6 +93,7 @@ private:
     header_bytes head_bytes_;  // the head's first bytes, read once
     target_context context_;
     std::atomic<bool> stopping_{false};
+    os_file output_;  // to_output: standard output
     run_rules rules_;
     deletion_batch deletions_;
     // Slots in list order, from the oldest not yet committed; the workers

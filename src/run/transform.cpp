@@ -6,14 +6,20 @@ namespace {
 // 2 ms, a tenth of what the shapes may differ by on its 16 MiB).
 constexpr std::int64_t SHAPES_PAY = 16 << 20;
 
-bool succeeded(int outcome) { return outcome == OUTCOME_ENCRYPTED || outcome == OUTCOME_DECRYPTED; }
+bool succeeded(int outcome) {
+    return outcome == OUTCOME_ENCRYPTED || outcome == OUTCOME_DECRYPTED || outcome == OUTCOME_REKEYED;
+}
 
-// The temporary, its body copied, left complete with the input's attributes
-// and closed. The outcome of the target so far.
-int close_output(target_job& job, copy_status copied) {
+// The output, its body copied: a temporary left complete with the input's
+// attributes and closed. The outcome of the target so far.
+int close_output(target_job& job, const target_context& context, copy_status copied) {
     const int read_failed = job.decrypting ? OUTCOME_NOT_FOUND : OUTCOME_INPUT_FAILED;
     // A cancelled copy's outcome is never reported: the run has ended.
     if (copied == copy_status::read_failed || copied == copy_status::cancelled) return read_failed;
+    if (context.mode == run_mode::to_output) {
+        if (copied != copy_status::ok) return OUTCOME_OUTPUT_LOST;
+        return close_file(job.input) ? OUTCOME_DECRYPTED : read_failed;
+    }
     if (copied != copy_status::ok) return OUTCOME_DISK_WRITE;
     file_state written;
     if (!read_state(job.output.file, written) || !copy_attributes(job.read, job.output.file, written))
@@ -24,7 +30,32 @@ int close_output(target_job& job, copy_status copied) {
     const bool synced = job.in_place ? sync_file(job.output.file) : sync_before_close(job.output.file);
     if (!synced || !close_file(job.output.file)) return OUTCOME_DISK_WRITE;
     if (!close_file(job.input)) return read_failed;
+    if (context.mode == run_mode::rekey) return OUTCOME_REKEYED;
     return job.decrypting ? OUTCOME_DECRYPTED : OUTCOME_ENCRYPTED;
+}
+
+// The direction of the target and where its output goes; false when the run
+// leaves it alone (job.outcome tells).
+bool choose_output(target_job& job, const target_context& context) {
+    if (context.mode == run_mode::convert) {
+        job.decrypting = is_container(job);
+        job.output_path = output_name(job.path, job.decrypting);
+        job.in_place = job.output_path == job.path;
+        return true;
+    }
+    if (!has_magic(job.head, CONTAINER_MAGIC)) {
+        job.outcome = OUTCOME_NOT_A_CONTAINER;
+        return false;
+    }
+    // A container changed in place must be one that may be updated.
+    if (context.mode == run_mode::rekey && !job.updatable) {
+        job.outcome = OUTCOME_READ_ONLY;
+        return false;
+    }
+    job.decrypting = true;
+    job.in_place = context.mode == run_mode::rekey;
+    if (job.in_place) job.output_path = job.path;
+    return true;
 }
 
 }  // namespace
@@ -57,38 +88,47 @@ bool begin_target(target_job& job, const target_context& context, int block_set)
         job.outcome = OUTCOME_EMPTY_FILE;
         return false;
     }
-    job.decrypting = is_container(job);
-    job.output_path = output_name(job.path, job.decrypting);
-    job.in_place = job.output_path == job.path;
+    if (!choose_output(job, context)) return false;
     if (job.decrypting && !header_matches(job.head, context.keys.header_text)) {
         job.outcome = OUTCOME_WRONG_KEY;  // nothing is written
         return false;
     }
     if (job.read.size >= SHAPES_PAY) rc4_choose_shapes();
-    if (!begin_output(job.output_path, job.output)) {
-        job.outcome = OUTCOME_OUTPUT_FAILED;
-        return false;
+    os_file* output = context.output;
+    if (context.mode != run_mode::to_output) {
+        if (!begin_output(job.output_path, job.output)) {
+            job.outcome = OUTCOME_OUTPUT_FAILED;
+            return false;
+        }
+        output = &job.output.file;
     }
-    rc4_setup(context.keys.cipher_key, sizeof context.keys.cipher_key, job.cipher.state);
-    job.body.emplace(body_copy{job.input, job.output.file, job.cipher.state, job.done, context.stop,
+    rc4_setup(context.keys.cipher_key, sizeof context.keys.cipher_key, job.cipher.value);
+    job.body.emplace(body_copy{job.input, *output, job.cipher.value, job.done, context.stop,
                                copy_blocks(block_set)});
+    copy_kind kind = job.decrypting ? copy_kind::skip : copy_kind::prepend;
+    const char* header = context.keys.header_text;
+    if (context.mode == run_mode::rekey) {
+        rc4_setup(context.new_keys.cipher_key, sizeof context.new_keys.cipher_key, job.recipher.value);
+        job.body->refilter = &job.recipher.value;
+        kind = copy_kind::replace;
+        header = context.new_keys.header_text;
+    }
     bool more = false;
-    const copy_status started = start_with_header(*job.body, job.head,
-                                                  job.decrypting ? copy_kind::skip : copy_kind::prepend,
-                                                  context.keys.header_text, more);
+    const copy_status started = start_with_header(*job.body, job.head, kind, header, more);
     if (started == copy_status::ok && more) return true;
-    finish_target(job, started);
+    finish_target(job, context, started);
     return false;
 }
 
-void finish_target(target_job& job, copy_status copied) {
+void finish_target(target_job& job, const target_context& context, copy_status copied) {
     job.body.reset();
-    job.outcome = close_output(job, copied);
-    wipe(&job.cipher.state, sizeof job.cipher.state);
+    job.outcome = close_output(job, context, copied);
+    wipe(&job.cipher.value, sizeof job.cipher.value);
+    wipe(&job.recipher.value, sizeof job.recipher.value);
 }
 
 void prepare_target(target_job& job, const target_context& context) {
-    if (begin_target(job, context, 0)) finish_target(job, stream_rest(*job.body));
+    if (begin_target(job, context, 0)) finish_target(job, context, stream_rest(*job.body));
 }
 
 int commit_target(target_job& job, run_rules& rules, deletion_batch& deletions, bool delete_input) {
@@ -99,7 +139,7 @@ int commit_target(target_job& job, run_rules& rules, deletion_batch& deletions, 
     if (job.opened && rules.is_written(job.read.identity)) return OUTCOME_OWN_OUTPUT;
     if (!job.output_path.empty() && !rules.may_write(job.path, job.output_path))
         return OUTCOME_OUTPUT_IS_TARGET;
-    if (!succeeded(job.outcome)) return job.outcome;
+    if (!succeeded(job.outcome) || job.output_path.empty()) return job.outcome;  // to_output: out already
     // In place, the output replaces the input only while it is as it was
     // read: what was written to it since would be lost.
     if (job.in_place) {

@@ -18,9 +18,19 @@
 #include "run/outcome.h"
 #include "run/rules.h"
 
+// What a run does to its targets.
+enum class run_mode {
+    convert,    // plain files into containers and containers back, as files
+    to_output,  // containers deciphered to standard output, in list order (-c)
+    rekey       // containers given a new passphrase in place (-x)
+};
+
 // What a thread that prepares targets may read: fixed once the run starts.
 struct target_context {
+    run_mode mode = run_mode::convert;
     key_material keys;
+    key_material new_keys;  // rekey
+    os_file* output = nullptr;  // to_output: standard output
     bool delete_input = false;
     // Set when the run has ended early: copies in flight stop at their next
     // block.
@@ -48,10 +58,7 @@ struct target_job {
     std::atomic<std::uint64_t> done{0};
     // While the body is on its way: the input, the cipher, the copy.
     os_file input;
-    struct wiped_rc4_state {
-        rc4_state state;
-        ~wiped_rc4_state() { wipe(&state, sizeof state); }
-    } cipher;
+    wiped<rc4_state> cipher, recipher;  // recipher: the new passphrase's, for rekey
     std::optional<body_copy> body;
 };
 
@@ -70,7 +77,7 @@ inline bool is_container(const target_job& job) {
 // which finish_target closes the target with how the copy went. Otherwise
 // the target is done. Opens the target first unless it is open.
 bool begin_target(target_job& job, const target_context& context, int block_set);
-void finish_target(target_job& job, copy_status copied);
+void finish_target(target_job& job, const target_context& context, copy_status copied);
 // The whole preparation on this thread.
 void prepare_target(target_job& job, const target_context& context);
 

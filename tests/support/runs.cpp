@@ -16,7 +16,7 @@ target_list list_of(const std::vector<std::string>& paths) {
 
 test_run::test_run(const std::string& passphrase, bool delete_input,
                    const std::vector<std::string>& paths)
-    : targets(list_of(paths)), run(targets, delete_input) {
+    : targets(list_of(paths)), run(targets, run_mode::convert, delete_input) {
     key_material keys;
     derive_key_material(passphrase.c_str(), keys);
     run.start(keys, 0);

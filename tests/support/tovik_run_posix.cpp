@@ -60,7 +60,8 @@ std::vector<std::string> targets_in(const std::string& dir, const std::string& p
     const fs::path back = fs::current_path();
     fs::current_path(dir);
     target_list list;
-    collect_targets(&list, pattern);
+    std::vector<std::string> notes;
+    collect_targets(&list, pattern, notes);
     std::vector<std::string> paths;
     for (std::size_t i = 0; i < list.size(); ++i) {
         paths.emplace_back(list.path(i));
