@@ -1,13 +1,14 @@
-// Runs tovik once on a pseudo-terminal as a person would: types the key (a
-// second time when asked to re-enter it), answers the ready prompt with "y",
-// and prints one line for bench/e2e.sh:
+// Runs tovik once on a pseudo-terminal as a person would: types the key at
+// each prompt for one (again when asked to re-enter it, and for a new key),
+// answers the ready prompt with "y", and prints one line for bench/e2e.sh:
 //
 //   wall_s=<seconds from start to "fin"> status=<exit status> maxrss_kib=<peak RSS>
 //   user_s=<child user CPU> sys_s=<child system CPU>
 //
-// The wall time ends when the run prints its closing "fin", so the pause the
-// helper takes to notice the exit is not counted; the rest comes from
-// getrusage of the one child this process reaps.
+// The wall time ends when the run prints its closing "fin" (or, for a run
+// without one, when it ends), so the pause the helper takes to notice the
+// exit is not counted; the rest comes from getrusage of the one child this
+// process reaps.
 //
 // Usage: drive_tovik [-C dir] [-k key] tovik-binary arguments...
 #include <sys/resource.h>
@@ -24,7 +25,6 @@ namespace {
 
 using clock_type = std::chrono::steady_clock;
 constexpr std::string_view READY = "ready[y|n]:[y]";
-constexpr std::string_view REENTER = "Reenter Key:";
 constexpr std::string_view FIN = "\nfin\n";
 constexpr pty::milliseconds LONG_RUN{600000};
 
@@ -56,35 +56,38 @@ int main(int argc, char** argv) {
     pty::session session;
     const clock_type::time_point start = clock_type::now();
     if (!session.start(command, options)) return fail("cannot start", session);
-    if (!session.wait_for_output("Key:")) return fail("no key prompt", session);
-    if (!session.send_when_reading(key + "\r")) return fail("cannot type the key", session);
-    // A plain first target asks for the key again; a container goes straight on.
-    for (;;) {
-        const std::string& seen = session.transcript();
-        if (seen.find(REENTER) != std::string::npos) {
-            if (!session.send_when_reading(key + "\r")) return fail("cannot re-type", session);
-            break;
-        }
-        if (seen.find(READY) != std::string::npos) break;
-        if (!session.wait_for_output(READY, 0, pty::milliseconds{5}) &&
-            clock_type::now() - start > std::chrono::seconds(60)) {
-            return fail("no ready prompt", session);
-        }
-    }
-    if (!session.wait_for_output(READY)) return fail("no ready prompt", session);
-    if (!session.send("y\n")) return fail("cannot answer", session);
-    // Only the new output is searched each time: a run over many files
-    // prints a long transcript, and rescanning it would load the machine.
-    // Short waits keep each search to the little that arrived since the last.
-    bool finished = false;
-    std::size_t from = 0;
+    // Every prompt that ends in "Key:" (the key, its re-entry, a new key and
+    // its re-entry) gets the key, the ready prompt "y". The run is over at
+    // "fin", or when it ends without one (-c, tovik -). Only the new output
+    // is searched each time: a run over many files prints a long
+    // transcript, and rescanning it would load the machine; short waits keep
+    // each search to the little that arrived since the last.
+    std::size_t keys_typed = 0, from = 0;
+    bool answered = false, finished = false;
     while (!finished && clock_type::now() - start < LONG_RUN) {
         const clock_type::time_point asked = clock_type::now();
         finished = session.wait_for_output(FIN, from, pty::milliseconds{10});
-        const std::size_t seen = session.transcript().size();
-        from = seen > FIN.size() ? seen - FIN.size() : 0;
+        const std::string& seen = session.transcript();
+        std::size_t prompts = 0;  // counted while the dialogue lasts
+        for (std::size_t at = answered ? std::string::npos : seen.find("Key:"); at != std::string::npos;
+             at = seen.find("Key:", at + 1)) {
+            ++prompts;
+        }
+        if (prompts > keys_typed) {
+            if (!session.send_when_reading(key + "\r")) return fail("cannot type the key", session);
+            ++keys_typed;
+            continue;
+        }
+        if (!answered && seen.find(READY) != std::string::npos) {
+            if (!session.send("y\n")) return fail("cannot answer", session);
+            answered = true;
+        }
+        if (keys_typed > 0) from = seen.size() > FIN.size() ? seen.size() - FIN.size() : 0;
         // A wait that gives up early means the output was closed: the run ended.
-        if (!finished && clock_type::now() - asked < std::chrono::milliseconds{9}) break;
+        if (!finished && clock_type::now() - asked < std::chrono::milliseconds{9}) {
+            finished = keys_typed > 0;
+            break;
+        }
     }
     const clock_type::time_point end = clock_type::now();
     const pty::exit_status status = session.wait_exit(LONG_RUN);

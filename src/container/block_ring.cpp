@@ -1,6 +1,7 @@
 #include "container/block_ring.h"
 
 #include <algorithm>
+#include <cstring>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -119,6 +120,44 @@ void run_input_output(block_ring& ring) {
     }
 }
 
+void lay_over(std::uint8_t* __restrict a, std::uint8_t* __restrict b, const std::uint8_t* __restrict mix,
+              std::size_t length) {
+    for (std::size_t k = 0; k < length; ++k) {
+        a[k] ^= mix[k];
+        b[k] ^= mix[k];
+    }
+}
+
+bool same_keystream(const rc4_state& a, const rc4_state& b) {
+    return a.x == b.x && a.y == b.y && std::memcmp(a.perm, b.perm, sizeof a.perm) == 0;
+}
+
+// The first length bytes of both bodies' blocks through their keystreams,
+// interleaved. Two bodies given a new key at the same place of the same two
+// keystreams (every container of a run shares them, from its first byte)
+// share them instead: their mix is made once, into a block of its own, and
+// laid over both, which halves the cipher's work.
+void filter_pair(body_copy& a, body_copy& b, std::size_t length) {
+    if (a.refilter == nullptr || b.refilter == nullptr) {
+        rc4_apply_pair(a.blocks, a.filter, b.blocks, b.filter, length);
+        if (a.refilter != nullptr) rc4_apply(a.blocks, length, *a.refilter);
+        if (b.refilter != nullptr) rc4_apply(b.blocks, length, *b.refilter);
+        return;
+    }
+    if (!same_keystream(a.filter, b.filter) || !same_keystream(*a.refilter, *b.refilter)) {
+        rc4_apply_pair(a.blocks, a.filter, b.blocks, b.filter, length);
+        rc4_apply_pair(a.blocks, *a.refilter, b.blocks, *b.refilter, length);
+        return;
+    }
+    // Zeros between uses: cleared of the mix right after it is laid over.
+    thread_local std::unique_ptr<std::uint8_t[]> mix(new std::uint8_t[COPY_BLOCK]());
+    rc4_apply_pair(mix.get(), a.filter, mix.get(), *a.refilter, length);
+    lay_over(a.blocks, b.blocks, mix.get(), length);
+    std::memset(mix.get(), 0, length);
+    b.filter = a.filter;
+    *b.refilter = *a.refilter;
+}
+
 }  // namespace
 
 std::ptrdiff_t fill_block(os_file& from, std::uint8_t* block, std::size_t size) {
@@ -217,15 +256,7 @@ void step_pair(body_copy& a, copy_status& a_status, bool& a_more, body_copy& b,
     }
     // Both streams side by side as far as both go, then the longer alone.
     const std::size_t both = got[0] < 0 || got[1] < 0 ? 0 : static_cast<std::size_t>(std::min(got[0], got[1]));
-    if (both > 0) {
-        rc4_apply_pair(a.blocks, a.filter, b.blocks, b.filter, both);
-        if (a.refilter != nullptr && b.refilter != nullptr) {
-            rc4_apply_pair(a.blocks, *a.refilter, b.blocks, *b.refilter, both);
-        } else {
-            if (a.refilter != nullptr) rc4_apply(a.blocks, both, *a.refilter);
-            if (b.refilter != nullptr) rc4_apply(b.blocks, both, *b.refilter);
-        }
-    }
+    if (both > 0) filter_pair(a, b, both);
     for (int c = 0; c < 2; ++c) {
         if (got[c] < 0) continue;
         body_copy& copy = *copies[c];
