@@ -1,5 +1,6 @@
 // Runs tovik once on a pseudo-terminal as a person would: types the key at
-// each prompt for one (again when asked to re-enter it, and for a new key),
+// each prompt for one (again when asked to re-enter it; the new key, when
+// one is given, where a new key is asked for),
 // answers the ready prompt with "y", and prints one line for bench/e2e.sh:
 //
 //   wall_s=<seconds from start to "fin"> status=<exit status> maxrss_kib=<peak RSS>
@@ -10,7 +11,7 @@
 // exit is not counted; the rest comes from getrusage of the one child this
 // process reaps.
 //
-// Usage: drive_tovik [-C dir] [-k key] tovik-binary arguments...
+// Usage: drive_tovik [-C dir] [-k key] [-n new key] tovik-binary arguments...
 #include <sys/resource.h>
 
 #include <chrono>
@@ -40,15 +41,16 @@ int fail(const char* what, pty::session& session) {
 
 int main(int argc, char** argv) {
     pty::child_options options;
-    std::string key = "k";
+    std::string key = "k", new_key;
     int first = 1;
     for (; first + 1 < argc && argv[first][0] == '-'; first += 2) {
         if (std::strcmp(argv[first], "-C") == 0) options.working_dir = argv[first + 1];
         else if (std::strcmp(argv[first], "-k") == 0) key = argv[first + 1];
+        else if (std::strcmp(argv[first], "-n") == 0) new_key = argv[first + 1];
         else break;
     }
     if (first >= argc) {
-        std::fprintf(stderr, "usage: drive_tovik [-C dir] [-k key] tovik-binary arguments...\n");
+        std::fprintf(stderr, "usage: drive_tovik [-C dir] [-k key] [-n new key] tovik-binary arguments...\n");
         return 2;
     }
     const std::vector<std::string> command(argv + first, argv + argc);
@@ -69,12 +71,15 @@ int main(int argc, char** argv) {
         finished = session.wait_for_output(FIN, from, pty::milliseconds{10});
         const std::string& seen = session.transcript();
         std::size_t prompts = 0;  // counted while the dialogue lasts
+        bool asks_new = false;    // the last prompt asks for a new key
         for (std::size_t at = answered ? std::string::npos : seen.find("Key:"); at != std::string::npos;
              at = seen.find("Key:", at + 1)) {
             ++prompts;
+            asks_new = at >= 4 && seen.compare(at - 4, 4, "New ") == 0;
         }
         if (prompts > keys_typed) {
-            if (!session.send_when_reading(key + "\r")) return fail("cannot type the key", session);
+            const std::string& typed = asks_new && !new_key.empty() ? new_key : key;
+            if (!session.send_when_reading(typed + "\r")) return fail("cannot type the key", session);
             ++keys_typed;
             continue;
         }
