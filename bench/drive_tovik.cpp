@@ -3,8 +3,9 @@
 // one is given, where a new key is asked for),
 // answers the ready prompt with "y", and prints one line for bench/e2e.sh:
 //
-//   wall_s=<seconds from start to "fin"> status=<exit status> maxrss_kib=<peak RSS>
-//   user_s=<child user CPU> sys_s=<child system CPU>
+//   wall_s=<seconds from start to "fin"> work_s=<the same less the dialogue's
+//   time, from the first prompt to the last answer> status=<exit status>
+//   maxrss_kib=<peak RSS> user_s=<child user CPU> sys_s=<child system CPU>
 //
 // The wall time ends when the run prints its closing "fin" (or, for a run
 // without one, when it ends), so the pause the helper takes to notice the
@@ -66,6 +67,9 @@ int main(int argc, char** argv) {
     // each search to the little that arrived since the last.
     std::size_t keys_typed = 0, from = 0;
     bool answered = false, finished = false;
+    // From the first prompt to the last answer: the time the dialogue takes,
+    // which is the typist's and not the run's.
+    clock_type::time_point asked_first{}, answered_last{};
     while (!finished && clock_type::now() - start < LONG_RUN) {
         const clock_type::time_point asked = clock_type::now();
         finished = session.wait_for_output(FIN, from, pty::milliseconds{10});
@@ -78,14 +82,17 @@ int main(int argc, char** argv) {
             asks_new = at >= 4 && seen.compare(at - 4, 4, "New ") == 0;
         }
         if (prompts > keys_typed) {
+            if (keys_typed == 0) asked_first = clock_type::now();
             const std::string& typed = asks_new && !new_key.empty() ? new_key : key;
             if (!session.send_when_reading(typed + "\r")) return fail("cannot type the key", session);
             ++keys_typed;
+            answered_last = clock_type::now();
             continue;
         }
         if (!answered && seen.find(READY) != std::string::npos) {
             if (!session.send("y\n")) return fail("cannot answer", session);
             answered = true;
+            answered_last = clock_type::now();
         }
         if (keys_typed > 0) from = seen.size() > FIN.size() ? seen.size() - FIN.size() : 0;
         // A wait that gives up early means the output was closed: the run ended.
@@ -100,8 +107,10 @@ int main(int argc, char** argv) {
 
     rusage usage{};
     getrusage(RUSAGE_CHILDREN, &usage);
-    std::printf("wall_s=%.6f status=%d maxrss_kib=%ld user_s=%.3f sys_s=%.3f\n",
-                std::chrono::duration<double>(end - start).count(), status.code,
-                usage.ru_maxrss, seconds(usage.ru_utime), seconds(usage.ru_stime));
+    const double wall = std::chrono::duration<double>(end - start).count();
+    const double dialogue = std::chrono::duration<double>(answered_last - asked_first).count();
+    std::printf("wall_s=%.6f work_s=%.6f status=%d maxrss_kib=%ld user_s=%.3f sys_s=%.3f\n", wall,
+                wall - dialogue, status.code, usage.ru_maxrss, seconds(usage.ru_utime),
+                seconds(usage.ru_stime));
     return 0;
 }

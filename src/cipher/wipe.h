@@ -3,8 +3,8 @@
 
 #include <cstddef>
 
-// Overwrites n bytes at p with zeros through volatile stores, so the compiler
-// cannot drop the writes as dead even when the memory is freed right after.
+// Overwrites n bytes at p with zeros in a way the compiler cannot drop as
+// dead stores, even when the memory is freed right after.
 void wipe(void* p, std::size_t n);
 
 // A value wiped when it goes: a secret held in a record or on the stack.

@@ -9,6 +9,7 @@
 #include <system_error>
 #include <thread>
 
+#include "cipher/wipe.h"
 #include "platform/ending.h"
 
 namespace {
@@ -19,14 +20,40 @@ bool stopped(const body_copy& copy) {
     return copy.stop != nullptr && copy.stop->load(std::memory_order_relaxed);
 }
 
-// length bytes of copy's body at data through its keystreams: the second, when
-// there is one, interleaved with the first on the same bytes.
-void filter(body_copy& copy, std::uint8_t* data, std::size_t length) {
+void lay_over(std::uint8_t* __restrict data, const std::uint8_t* __restrict mix, std::size_t length) {
+    for (std::size_t k = 0; k < length; ++k) data[k] ^= mix[k];
+}
+
+// As much of length bytes of copy's body at data as lies within the run's
+// keystream start, laid over from it: how many. Where the start ends, the
+// body's states take over from it.
+std::size_t lay_start(body_copy& copy, std::uint8_t* data, std::size_t length) {
+    if (copy.start == nullptr || copy.position >= copy.start->bytes.size()) return 0;
+    const std::size_t laid = std::min<std::size_t>(length, copy.start->bytes.size() - copy.position);
+    lay_over(data, copy.start->bytes.data() + copy.position, laid);
+    copy.position += laid;
+    if (copy.position == copy.start->bytes.size()) {
+        copy.filter = copy.start->after;
+        if (copy.refilter != nullptr) *copy.refilter = copy.start->after_second;
+    }
+    return laid;
+}
+
+// length bytes of copy's body at data through RC4: the second keystream,
+// when there is one, interleaved with the first on the same bytes.
+void filter_rc4(body_copy& copy, std::uint8_t* data, std::size_t length) {
+    if (length == 0) return;
     if (copy.refilter == nullptr) {
         rc4_apply(data, length, copy.filter);
     } else {
         rc4_apply_pair(data, copy.filter, data, *copy.refilter, length);
     }
+}
+
+// length bytes of copy's body at data through its keystreams.
+void filter(body_copy& copy, std::uint8_t* data, std::size_t length) {
+    const std::size_t laid = lay_start(copy, data, length);
+    filter_rc4(copy, data + laid, length - laid);
 }
 
 // One block at a time on this thread: the way when there is no second
@@ -120,8 +147,8 @@ void run_input_output(block_ring& ring) {
     }
 }
 
-void lay_over(std::uint8_t* __restrict a, std::uint8_t* __restrict b, const std::uint8_t* __restrict mix,
-              std::size_t length) {
+void lay_over_both(std::uint8_t* __restrict a, std::uint8_t* __restrict b,
+                   const std::uint8_t* __restrict mix, std::size_t length) {
     for (std::size_t k = 0; k < length; ++k) {
         a[k] ^= mix[k];
         b[k] ^= mix[k];
@@ -132,33 +159,62 @@ bool same_keystream(const rc4_state& a, const rc4_state& b) {
     return a.x == b.x && a.y == b.y && std::memcmp(a.perm, b.perm, sizeof a.perm) == 0;
 }
 
-// The first length bytes of both bodies' blocks through their keystreams,
-// interleaved. Two bodies given a new key at the same place of the same two
-// keystreams (every container of a run shares them, from its first byte)
-// share them instead: their mix is made once, into a block of its own, and
-// laid over both, which halves the cipher's work.
-void filter_pair(body_copy& a, body_copy& b, std::size_t length) {
+// length bytes of two bodies, at da and db, through RC4, interleaved. Two
+// bodies given a new key at the same place of the same two keystreams
+// (every container of a run shares them, from its first byte) share them
+// instead: their mix is made once, into a block of its own, and laid over
+// both, which halves the cipher's work.
+void pair_rc4(body_copy& a, std::uint8_t* da, body_copy& b, std::uint8_t* db, std::size_t length) {
     if (a.refilter == nullptr || b.refilter == nullptr) {
-        rc4_apply_pair(a.blocks, a.filter, b.blocks, b.filter, length);
-        if (a.refilter != nullptr) rc4_apply(a.blocks, length, *a.refilter);
-        if (b.refilter != nullptr) rc4_apply(b.blocks, length, *b.refilter);
+        rc4_apply_pair(da, a.filter, db, b.filter, length);
+        if (a.refilter != nullptr) rc4_apply(da, length, *a.refilter);
+        if (b.refilter != nullptr) rc4_apply(db, length, *b.refilter);
         return;
     }
     if (!same_keystream(a.filter, b.filter) || !same_keystream(*a.refilter, *b.refilter)) {
-        rc4_apply_pair(a.blocks, a.filter, b.blocks, b.filter, length);
-        rc4_apply_pair(a.blocks, *a.refilter, b.blocks, *b.refilter, length);
+        rc4_apply_pair(da, a.filter, db, b.filter, length);
+        rc4_apply_pair(da, *a.refilter, db, *b.refilter, length);
         return;
     }
     // Zeros between uses: cleared of the mix right after it is laid over.
     thread_local std::unique_ptr<std::uint8_t[]> mix(new std::uint8_t[COPY_BLOCK]());
     rc4_apply_pair(mix.get(), a.filter, mix.get(), *a.refilter, length);
-    lay_over(a.blocks, b.blocks, mix.get(), length);
+    lay_over_both(da, db, mix.get(), length);
     std::memset(mix.get(), 0, length);
     b.filter = a.filter;
     *b.refilter = *a.refilter;
 }
 
+// The first length bytes of both bodies' blocks through their keystreams:
+// what lies within the run's keystream start laid over, the rest through
+// RC4, interleaved as far as both go.
+void filter_pair(body_copy& a, body_copy& b, std::size_t length) {
+    const std::size_t a_laid = lay_start(a, a.blocks, length);
+    const std::size_t b_laid = lay_start(b, b.blocks, length);
+    const std::size_t both = length - std::max(a_laid, b_laid);
+    if (both > 0) pair_rc4(a, a.blocks + a_laid, b, b.blocks + b_laid, both);
+    filter_rc4(a, a.blocks + a_laid + both, length - a_laid - both);
+    filter_rc4(b, b.blocks + b_laid + both, length - b_laid - both);
+}
+
 }  // namespace
+
+keystream_start::~keystream_start() {
+    wipe(bytes.data(), bytes.size());
+    wipe(&after, sizeof after);
+    wipe(&after_second, sizeof after_second);
+}
+
+void make_keystream_start(keystream_start& start, std::size_t length, const std::uint8_t* key,
+                          std::size_t key_length, const std::uint8_t* second,
+                          std::size_t second_length) {
+    start.bytes.assign(length, 0);
+    rc4_setup(key, key_length, start.after);
+    rc4_apply(start.bytes.data(), length, start.after);
+    if (second == nullptr) return;
+    rc4_setup(second, second_length, start.after_second);
+    rc4_apply(start.bytes.data(), length, start.after_second);
+}
 
 std::ptrdiff_t fill_block(os_file& from, std::uint8_t* block, std::size_t size) {
     std::size_t filled = 0;

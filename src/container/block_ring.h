@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "cipher/rc4.h"
 #include "platform/files.h"
@@ -19,12 +20,31 @@
 inline constexpr std::size_t COPY_BLOCK = 128 * 1024;
 inline constexpr std::size_t COPY_BLOCKS = 4;
 
+// The first bytes of the keystream every body of a run begins with (or of
+// the two it is given for a new key, laid over each other), made once for
+// the run: all bodies under one passphrase share one keystream from its
+// first byte, so the part of a body within it needs only an XOR, and a
+// small body no cipher at all. after and after_second: the states that
+// follow those bytes, where a longer body goes on. Wiped when it goes.
+struct keystream_start {
+    std::vector<std::uint8_t> bytes;
+    rc4_state after{}, after_second{};
+    ~keystream_start();
+};
+// start becomes length bytes (at least one) of the keystream of key, laid
+// over by those of second when it is given.
+void make_keystream_start(keystream_start& start, std::size_t length, const std::uint8_t* key,
+                          std::size_t key_length, const std::uint8_t* second = nullptr,
+                          std::size_t second_length = 0);
+
 // How a copy went; cancelled: stopped because the run ended.
 enum class copy_status { ok, read_failed, write_failed, cancelled };
 
 // A body on its way from one open file to another through RC4 (and through
 // a second keystream, refilter, when it is given: the body of a container
-// deciphered and enciphered under another key in one pass). done counts
+// deciphered and enciphered under another key in one pass). With start, the
+// body takes the run's keystream start first (position: how far), and its
+// states are set from it where it ends; without, they are set up. done counts
 // the body bytes written (by whichever thread writes them), for a progress
 // display; stop, when given, ends the copy at its next block. blocks is a
 // set of COPY_BLOCKS blocks (copy_blocks); the first holds `ready` bytes
@@ -38,6 +58,8 @@ struct body_copy {
     std::uint8_t* blocks = nullptr;
     std::size_t ready = 0;
     rc4_state* refilter = nullptr;
+    const keystream_start* start = nullptr;
+    std::uint64_t position = 0;
 };
 
 // Reads until size bytes are in block or the input ends: how many, or -1.

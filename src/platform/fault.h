@@ -19,6 +19,9 @@ struct fault_slot {
     std::function<void()> hook;     // set and cleared only while no run is going
 };
 extern fault_slot fault_slots[static_cast<int>(fault_point::count_)];
+// Set by tests: until then the seam is not even counted, and costs a
+// program's calls one load of a flag.
+extern std::atomic<bool> fault_seam_on;
 
 // Before each operation: true when this call must fail; errno then holds the
 // error to report.

@@ -244,6 +244,15 @@ bool target_run::head_opens_with(const key_material& keys) const {
 bool target_run::start(const key_material& keys, unsigned workers, const key_material* new_keys) {
     context_.keys = keys;
     if (new_keys != nullptr) context_.new_keys = *new_keys;
+    // As much of the keystream as the longest body takes in its first block,
+    // made once: many small bodies then need no cipher of their own.
+    std::int64_t longest = 1;
+    for (std::size_t i = 0; i < targets_.size(); ++i) longest = std::max(longest, targets_.listed_size(i));
+    const std::size_t length = static_cast<std::size_t>(std::min<std::int64_t>(longest, COPY_BLOCK));
+    const bool rekey = context_.mode == run_mode::rekey;
+    make_keystream_start(start_, length, keys.cipher_key, sizeof keys.cipher_key,
+                         rekey ? context_.new_keys.cipher_key : nullptr, rekey ? sizeof keys.cipher_key : 0);
+    context_.start = &start_;
     if (context_.mode == run_mode::to_output) {
         context_.output = &output_;
         return open_standard_output(output_);  // in list order, on this thread

@@ -94,6 +94,7 @@ private:
     target_context context_;
     std::atomic<bool> stopping_{false};
     os_file output_;  // to_output: standard output
+    keystream_start start_;
     run_rules rules_;
     deletion_batch deletions_;
     // Slots in list order, from the oldest not yet committed; the workers

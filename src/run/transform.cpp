@@ -102,14 +102,19 @@ bool begin_target(target_job& job, const target_context& context, int block_set)
         }
         output = &job.output.file;
     }
-    rc4_setup(context.keys.cipher_key, sizeof context.keys.cipher_key, job.cipher.value);
     job.body.emplace(body_copy{job.input, *output, job.cipher.value, job.done, context.stop,
                                copy_blocks(block_set)});
+    const bool rekey = context.mode == run_mode::rekey;
+    if (rekey) job.body->refilter = &job.recipher.value;
+    // The states are set where the run's keystream start ends, if it made one.
+    job.body->start = context.start;
+    if (context.start == nullptr) {
+        rc4_setup(context.keys.cipher_key, sizeof context.keys.cipher_key, job.cipher.value);
+        if (rekey) rc4_setup(context.new_keys.cipher_key, sizeof context.new_keys.cipher_key, job.recipher.value);
+    }
     copy_kind kind = job.decrypting ? copy_kind::skip : copy_kind::prepend;
     const char* header = context.keys.header_text;
-    if (context.mode == run_mode::rekey) {
-        rc4_setup(context.new_keys.cipher_key, sizeof context.new_keys.cipher_key, job.recipher.value);
-        job.body->refilter = &job.recipher.value;
+    if (rekey) {
         kind = copy_kind::replace;
         header = context.new_keys.header_text;
     }

@@ -31,6 +31,9 @@ struct target_context {
     key_material keys;
     key_material new_keys;  // rekey
     os_file* output = nullptr;  // to_output: standard output
+    // The start of the run's keystream (both, laid over, for rekey), when
+    // the run made one.
+    const keystream_start* start = nullptr;
     bool delete_input = false;
     // Set when the run has ended early: copies in flight stop at their next
     // block.
