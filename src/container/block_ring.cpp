@@ -266,27 +266,30 @@ std::uint8_t* copy_blocks(int block_set) {
     return sets[block_set].get();
 }
 
-copy_status start_body(body_copy& copy, std::string_view lead,
-                       std::span<const std::uint8_t> carried, bool& more) {
-    // Lead and carried bytes travel in the first write with the data.
+copy_status start_body(body_copy& copy, std::size_t read, std::size_t drop, std::string_view lead,
+                       bool& more) {
     std::uint8_t* const first = copy.blocks;
-    std::copy(lead.begin(), lead.end(), first);
-    std::copy(carried.begin(), carried.end(), first + lead.size());
-    const std::size_t body_start = lead.size();
-    std::size_t used = body_start + carried.size();
+    const bool source_left = read == FIRST_READ;  // the source may go on
+    drop = std::min(drop, read);
+    // The body's bytes move up behind the lead, and travel in one write with it.
+    std::memmove(first + lead.size(), first + HEADER_ROOM + drop, read - drop);
+    std::memcpy(first, lead.data(), lead.size());
+    std::size_t used = lead.size() + read - drop;
     more = false;
-    const std::ptrdiff_t got = fill_block(copy.from, first + used, COPY_BLOCK - used);
-    if (got < 0) return copy_status::read_failed;
-    used += static_cast<std::size_t>(got);
-    filter(copy, first + body_start, used - body_start);
+    if (source_left && used < COPY_BLOCK) {
+        const std::ptrdiff_t got = fill_block(copy.from, first + used, COPY_BLOCK - used);
+        if (got < 0) return copy_status::read_failed;
+        used += static_cast<std::size_t>(got);
+    }
+    filter(copy, first + lead.size(), used - lead.size());
     copy.ready = used;
     if (used == COPY_BLOCK) {
         more = true;
         return copy_status::ok;
     }
     // An empty body gives an empty file: the lead alone is never written.
-    if (used > body_start && !write_all(copy.to, first, used)) return copy_status::write_failed;
-    count(copy, used - body_start);
+    if (used > lead.size() && !write_all(copy.to, first, used)) return copy_status::write_failed;
+    count(copy, used - lead.size());
     return copy_status::ok;
 }
 

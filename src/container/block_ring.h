@@ -8,7 +8,6 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <span>
 #include <string_view>
 #include <vector>
 
@@ -70,14 +69,19 @@ std::ptrdiff_t fill_block(os_file& from, std::uint8_t* block, std::size_t size);
 // two bodies at once.
 std::uint8_t* copy_blocks(int block_set);
 
-// Fills the first block with lead (unchanged), then carried (body bytes
-// already read from from), then from, and filters the body bytes. A body
+// The source's first bytes are read into the first block of a copy after
+// this much room (for a lead, a header), up to FIRST_READ of them.
+inline constexpr std::size_t HEADER_ROOM = 37;
+inline constexpr std::size_t FIRST_READ = COPY_BLOCK - HEADER_ROOM;
+// Starts a copy whose first block holds read bytes of the source after
+// HEADER_ROOM (fewer than FIRST_READ: the whole source): drops the first
+// drop of them, puts lead (unchanged, at most HEADER_ROOM bytes) before the
+// rest, fills the block from the source, and filters the body bytes. A body
 // that fits in one block is written whole, and more is false; a longer one
 // waits in the block for stream_rest or step_pair. When there is no body
-// byte at all, nothing is written, lead included. lead and carried are at
-// most a header each.
-copy_status start_body(body_copy& copy, std::string_view lead,
-                       std::span<const std::uint8_t> carried, bool& more);
+// byte at all, nothing is written, lead included.
+copy_status start_body(body_copy& copy, std::size_t read, std::size_t drop, std::string_view lead,
+                       bool& more);
 // The rest of a body that start_body left waiting, alone: a second thread
 // reads and writes while this one runs the cipher.
 copy_status stream_rest(body_copy& copy);

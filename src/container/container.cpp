@@ -1,5 +1,6 @@
 #include "container/container.h"
 
+#include <algorithm>
 #include <cstring>
 
 bool read_header(os_file& file, header_bytes& header) {
@@ -26,13 +27,24 @@ int probe_container(const std::string& path, const char* header) {
     return has_magic(head, header) ? 1 : 0;
 }
 
-copy_status start_with_header(body_copy& copy, const header_bytes& head, copy_kind kind,
+static_assert(HEADER_ROOM == HEADER_LENGTH);
+
+std::ptrdiff_t read_first(os_file& source, std::uint8_t* blocks) {
+    return fill_block(source, blocks + HEADER_ROOM, FIRST_READ);
+}
+
+header_bytes head_of(const std::uint8_t* blocks, std::size_t read) {
+    header_bytes head;
+    head.length = std::min(read, HEADER_LENGTH);
+    std::memcpy(head.data, blocks + HEADER_ROOM, head.length);
+    return head;
+}
+
+copy_status start_with_header(body_copy& copy, std::size_t read, copy_kind kind,
                               const char* header_text, bool& more) {
-    // Skipping: the head was the header. Prepending: it is the start of the body.
     const std::string_view lead =
         kind == copy_kind::skip ? std::string_view() : std::string_view(header_text, HEADER_LENGTH);
-    if (kind == copy_kind::prepend) return start_body(copy, lead, std::span(head.data, head.length), more);
-    return start_body(copy, lead, {}, more);
+    return start_body(copy, read, kind == copy_kind::prepend ? 0 : HEADER_LENGTH, lead, more);
 }
 
 void strip_container_suffix(std::string& path) {

@@ -35,15 +35,17 @@ bool header_matches(const header_bytes& header, const char* header_text);
 // does not, -1 when it cannot be opened for update.
 int probe_container(const std::string& path, const char* header);
 
-// The copies work on open files. head is what was read of the source's first
-// bytes (read_header); the rest of the source follows its read position.
-// skip drops the source's first HEADER_LENGTH bytes (a container's header);
-// prepend writes header_text first; replace does both (a container's body
-// given another key's header). The first block goes into copy
-// (start_body): more tells that the rest of the body waits for stream_rest
-// or step_pair.
+// The copies work on open files. The source's first bytes are read into the
+// first block of the copy's block set (read_first: how many, or -1); they
+// tell what the source is (head_of) and begin its body. skip drops the
+// source's first HEADER_LENGTH bytes (a container's header); prepend writes
+// header_text first; replace does both (a container's body given another
+// key's header). The first block goes into copy (start_body): more tells
+// that the rest of the body waits for stream_rest or step_pair.
+std::ptrdiff_t read_first(os_file& source, std::uint8_t* blocks);
+header_bytes head_of(const std::uint8_t* blocks, std::size_t read);
 enum class copy_kind { skip, prepend, replace };
-copy_status start_with_header(body_copy& copy, const header_bytes& head, copy_kind kind,
+copy_status start_with_header(body_copy& copy, std::size_t read, copy_kind kind,
                               const char* header_text, bool& more);
 
 // Cuts one trailing ".tvk" (case matters); other paths stay as they are.

@@ -226,7 +226,7 @@ target_run::target_run(const target_list& targets, run_mode mode, bool delete_in
     target_job probe;
     probe.path = targets.path(0);
     probe.listed_size = targets.listed_size(0);
-    if (!open_target(probe, false)) return;
+    if (!open_target(probe, false) || !read_header(probe.input, probe.head)) return;
     const bool decrypted = is_container(probe) && rules_.would_write(probe.path, output_name(probe.path, true));
     head_ = decrypted ? head_kind::container : head_kind::plain;
     head_bytes_ = probe.head;

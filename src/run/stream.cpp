@@ -6,8 +6,12 @@
 #include "run/outcome.h"
 
 bool open_stream(data_stream& stream) {
-    return open_standard_input(stream.in) && open_standard_output(stream.out) &&
-           read_header(stream.in, stream.head);
+    if (!open_standard_input(stream.in) || !open_standard_output(stream.out)) return false;
+    const std::ptrdiff_t read = read_first(stream.in, copy_blocks(0));
+    if (read < 0) return false;
+    stream.read = static_cast<std::size_t>(read);
+    stream.head = head_of(copy_blocks(0), stream.read);
+    return true;
 }
 
 int filter_stream(data_stream& stream, const key_material& keys, bool decrypting) {
@@ -18,7 +22,7 @@ int filter_stream(data_stream& stream, const key_material& keys, bool decrypting
     std::atomic<std::uint64_t> done{0};
     body_copy copy{stream.in, stream.out, cipher.value, done, nullptr, copy_blocks(0)};
     bool more = false;
-    copy_status copied = start_with_header(copy, stream.head, decrypting ? copy_kind::skip : copy_kind::prepend,
+    copy_status copied = start_with_header(copy, stream.read, decrypting ? copy_kind::skip : copy_kind::prepend,
                                            keys.header_text, more);
     if (copied == copy_status::ok && more) copied = stream_rest(copy);
     if (copied == copy_status::read_failed) return OUTCOME_INPUT_FAILED;

@@ -8,7 +8,8 @@
 
 struct data_stream {
     os_file in, out;
-    header_bytes head;  // the stream's first bytes
+    std::size_t read = 0;  // the stream's first bytes, in the first block
+    header_bytes head;     // what they say it is
 };
 // Takes standard input and output, and reads the first bytes; false when
 // they cannot be had (a read error).

@@ -73,8 +73,7 @@ bool open_target(target_job& job, bool delete_input) {
         return false;
     }
     // The name's own identity matters only for its deletion.
-    if (job.read.size < 0 || (delete_input && !name_identity(job.path, job.name)) ||
-        !read_header(job.input, job.head)) {
+    if (job.read.size < 0 || (delete_input && !name_identity(job.path, job.name))) {
         job.outcome = OUTCOME_INPUT_FAILED;
         return false;
     }
@@ -88,6 +87,14 @@ bool begin_target(target_job& job, const target_context& context, int block_set)
         job.outcome = OUTCOME_EMPTY_FILE;
         return false;
     }
+    // The first bytes, read once: what they say the target is, and its body's start.
+    std::uint8_t* const blocks = copy_blocks(block_set);
+    const std::ptrdiff_t read = read_first(job.input, blocks);
+    if (read < 0) {
+        job.outcome = OUTCOME_INPUT_FAILED;
+        return false;
+    }
+    job.head = head_of(blocks, static_cast<std::size_t>(read));
     if (!choose_output(job, context)) return false;
     if (job.decrypting && !header_matches(job.head, context.keys.header_text)) {
         job.outcome = OUTCOME_WRONG_KEY;  // nothing is written
@@ -102,8 +109,7 @@ bool begin_target(target_job& job, const target_context& context, int block_set)
         }
         output = &job.output.file;
     }
-    job.body.emplace(body_copy{job.input, *output, job.cipher.value, job.done, context.stop,
-                               copy_blocks(block_set)});
+    job.body.emplace(body_copy{job.input, *output, job.cipher.value, job.done, context.stop, blocks});
     const bool rekey = context.mode == run_mode::rekey;
     if (rekey) job.body->refilter = &job.recipher.value;
     // The states are set where the run's keystream start ends, if it made one.
@@ -119,7 +125,8 @@ bool begin_target(target_job& job, const target_context& context, int block_set)
         header = context.new_keys.header_text;
     }
     bool more = false;
-    const copy_status started = start_with_header(*job.body, job.head, kind, header, more);
+    const copy_status started =
+        start_with_header(*job.body, static_cast<std::size_t>(read), kind, header, more);
     if (started == copy_status::ok && more) return true;
     finish_target(job, context, started);
     return false;

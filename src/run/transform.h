@@ -54,7 +54,7 @@ struct target_job {
     std::string output_path;  // empty when the direction is not known
     file_identity name;       // of the target's name itself (a link's own)
     file_state read;          // the input as it was when it was opened
-    header_bytes head;        // its first bytes
+    header_bytes head;        // its first bytes, once read
     file_identity written;    // the output in its temporary
     temp_output output;
     // Body bytes written so far, for a progress display on another thread.
@@ -65,9 +65,9 @@ struct target_job {
     std::optional<body_copy> body;
 };
 
-// Opens the target at job.path once for the whole of its work, and reads its
-// first bytes: a file that cannot be opened for update is taken as plain and
-// only read. false when it cannot be read at all (job.outcome tells).
+// Opens the target at job.path once for the whole of its work: a file that
+// cannot be opened for update is taken as plain and only read. false when it
+// cannot be read at all (job.outcome tells).
 bool open_target(target_job& job, bool delete_input);
 // The target, opened, is a container that the run would decrypt.
 inline bool is_container(const target_job& job) {

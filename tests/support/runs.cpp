@@ -49,8 +49,9 @@ std::optional<copy_status> run_container_operation(container_operation op,
     derive_key_material(passphrase.c_str(), keys);
     rc4_state state = rc4_of_passphrase(passphrase);
     os_file input;
-    header_bytes head;
-    if (!open_for_reading(source, input) || !read_header(input, head)) return copy_status::read_failed;
+    const std::ptrdiff_t read = open_for_reading(source, input) ? read_first(input, copy_blocks(0)) : -1;
+    if (read < 0) return copy_status::read_failed;
+    const header_bytes head = head_of(copy_blocks(0), static_cast<std::size_t>(read));
     if (op == container_operation::unwrap && !header_matches(head, keys.header_text)) return std::nullopt;
     temp_output output;
     if (!begin_output(destination, output)) return copy_status::write_failed;
@@ -58,7 +59,7 @@ std::optional<copy_status> run_container_operation(container_operation op,
     body_copy copy{input, output.file, state, done, nullptr, copy_blocks(0)};
     bool more = false;
     const copy_kind kind = op == container_operation::wrap ? copy_kind::prepend : copy_kind::skip;
-    copy_status status = start_with_header(copy, head, kind, keys.header_text, more);
+    copy_status status = start_with_header(copy, static_cast<std::size_t>(read), kind, keys.header_text, more);
     if (status == copy_status::ok && more) status = stream_rest(copy);
     if (status != copy_status::ok) return status;
     if (!close_file(output.file) || finish_output(output, destination, true) != file_result::done)
