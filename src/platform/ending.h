@@ -55,7 +55,7 @@ struct temp_output {
     ~temp_output();
 };
 // Up to this many temporaries may be alive at once; beyond, begin_output fails.
-inline constexpr int MOST_TEMPORARIES = 64;
+inline constexpr int MOST_TEMPORARIES = 256;
 // Creates the temporary for final_path, known to the ending from then on.
 bool begin_output(const std::string& final_path, temp_output& output);
 // Renames the temporary, already closed, to final_path: over an existing

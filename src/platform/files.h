@@ -61,10 +61,13 @@ inline bool same_version(const file_state& a, const file_state& b) {
 
 // Opens an existing regular file for reading, without blocking on special
 // files (they fail); its state, when asked for, as read_state gives it (size
-// -1 when it cannot be read).
-bool open_for_reading(const std::string& path, os_file& file, file_state* state = nullptr);
+// -1 when it cannot be read), and the identity of the name itself, when asked
+// for, as name_identity gives it.
+bool open_for_reading(const std::string& path, os_file& file, file_state* state = nullptr,
+                      file_identity* name = nullptr);
 // Opens an existing regular file for reading and writing ("can be updated").
-bool open_for_update(const std::string& path, os_file& file, file_state* state = nullptr);
+bool open_for_update(const std::string& path, os_file& file, file_state* state = nullptr,
+                     file_identity* name = nullptr);
 // Standard input or output as a file of its own, its bytes as they come:
 // closing it leaves the standard stream open.
 bool open_standard_input(os_file& file);

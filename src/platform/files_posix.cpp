@@ -56,14 +56,28 @@ file_state state_of(const struct stat& status) {
     return state;
 }
 
-// O_NONBLOCK keeps the open itself from waiting on a FIFO or device; it does
-// nothing for the regular files that are kept.
-bool open_regular(const std::string& path, int access, os_file& file, file_state* state) {
-    if (fault_injected(fault_point::open)) return false;
+int open_retried(const std::string& path, int flags) {
     int fd;
     do {
-        fd = ::open(path.c_str(), access | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+        fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+// O_NONBLOCK keeps the open itself from waiting on a FIFO or device; it does
+// nothing for the regular files that are kept. The name's identity is the
+// file's unless the name is a link: an open that does not follow one tells.
+bool open_regular(const std::string& path, int access, os_file& file, file_state* state,
+                  file_identity* name) {
+    if (fault_injected(fault_point::open)) return false;
+    int fd = open_retried(path, access | (name != nullptr ? O_NOFOLLOW : 0));
+    bool linked = false;
+    if (fd < 0 && name != nullptr && errno == ELOOP) {
+        linked = true;
+        struct stat link;
+        fd = ::lstat(path.c_str(), &link) == 0 ? open_retried(path, access) : -1;
+        *name = identity_of(link);
+    }
     if (fd < 0) return false;
     struct stat status;
     const bool regular = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
@@ -73,6 +87,7 @@ bool open_regular(const std::string& path, int access, os_file& file, file_state
         return false;
     }
     if (state != nullptr) *state = state_of(status);
+    if (name != nullptr && !linked) *name = identity_of(status);
     file = os_file(fd);
     return true;
 }
@@ -120,12 +135,12 @@ os_file::~os_file() {
     if (native != -1) ::close(descriptor(*this));
 }
 
-bool open_for_reading(const std::string& path, os_file& file, file_state* state) {
-    return open_regular(path, O_RDONLY, file, state);
+bool open_for_reading(const std::string& path, os_file& file, file_state* state, file_identity* name) {
+    return open_regular(path, O_RDONLY, file, state, name);
 }
 
-bool open_for_update(const std::string& path, os_file& file, file_state* state) {
-    return open_regular(path, O_RDWR, file, state);
+bool open_for_update(const std::string& path, os_file& file, file_state* state, file_identity* name) {
+    return open_regular(path, O_RDWR, file, state, name);
 }
 
 namespace {

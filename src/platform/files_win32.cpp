@@ -113,13 +113,15 @@ os_file::~os_file() {
     if (native != -1) CloseHandle(handle_of(*this));
 }
 
-bool open_for_reading(const std::string& path, os_file& file, file_state* state) {
-    return open_regular(path, GENERIC_READ, FILE_FLAG_SEQUENTIAL_SCAN, file, state);
+bool open_for_reading(const std::string& path, os_file& file, file_state* state, file_identity* name) {
+    return open_regular(path, GENERIC_READ, FILE_FLAG_SEQUENTIAL_SCAN, file, state) &&
+           (name == nullptr || name_identity(path, *name));
 }
 
-bool open_for_update(const std::string& path, os_file& file, file_state* state) {
+bool open_for_update(const std::string& path, os_file& file, file_state* state, file_identity* name) {
     // Fails for a file with the read-only attribute.
-    return open_regular(path, GENERIC_READ | GENERIC_WRITE, 0, file, state);
+    return open_regular(path, GENERIC_READ | GENERIC_WRITE, 0, file, state) &&
+           (name == nullptr || name_identity(path, *name));
 }
 
 namespace {

@@ -16,7 +16,7 @@ constexpr unsigned MOST_WORKERS = 4;
 
 // Slots a worker may have ahead of the commits. Each may hold a temporary,
 // known to the ending: the window never outgrows what it can know.
-constexpr std::size_t SLOTS_PER_WORKER = 4;
+constexpr std::size_t SLOTS_PER_WORKER = 16;
 static_assert(MOST_WORKERS_ASKED * SLOTS_PER_WORKER <= MOST_TEMPORARIES);
 
 using clock = std::chrono::steady_clock;

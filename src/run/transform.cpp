@@ -67,13 +67,14 @@ bool open_target(target_job& job, bool delete_input) {
         job.outcome = OUTCOME_EMPTY_FILE;
         return false;
     }
-    job.updatable = open_for_update(job.path, job.input, &job.read);
-    if (!job.updatable && !open_for_reading(job.path, job.input, &job.read)) {
+    // The name's own identity matters only for its deletion.
+    file_identity* name = delete_input ? &job.name : nullptr;
+    job.updatable = open_for_update(job.path, job.input, &job.read, name);
+    if (!job.updatable && !open_for_reading(job.path, job.input, &job.read, name)) {
         job.outcome = OUTCOME_EMPTY_FILE;
         return false;
     }
-    // The name's own identity matters only for its deletion.
-    if (job.read.size < 0 || (delete_input && !name_identity(job.path, job.name))) {
+    if (job.read.size < 0) {
         job.outcome = OUTCOME_INPUT_FAILED;
         return false;
     }
