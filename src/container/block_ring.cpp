@@ -273,7 +273,7 @@ copy_status start_body(body_copy& copy, std::size_t read, std::size_t drop, std:
     drop = std::min(drop, read);
     // The body's bytes move up behind the lead, and travel in one write with it.
     std::memmove(first + lead.size(), first + HEADER_ROOM + drop, read - drop);
-    std::memcpy(first, lead.data(), lead.size());
+    if (!lead.empty()) std::memcpy(first, lead.data(), lead.size());  // an empty view may be null
     std::size_t used = lead.size() + read - drop;
     more = false;
     if (source_left && used < COPY_BLOCK) {
@@ -292,7 +292,6 @@ copy_status start_body(body_copy& copy, std::size_t read, std::size_t drop, std:
     count(copy, used - lead.size());
     return copy_status::ok;
 }
-
 
 void step_pair(body_copy& a, copy_status& a_status, bool& a_more, body_copy& b,
                copy_status& b_status, bool& b_more) {
