@@ -2,8 +2,10 @@
 // terminal: containers to standard output (-c), a filter from standard input
 // (tovik -), a new passphrase in place (-x); the dialogue seen on the
 // terminal whatever standard output is; the console's habits.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <map>
@@ -77,6 +79,43 @@ TEST(Modes, ContainersToStandardOutput) {
             EXPECT_TRUE(run.transcript().ends_with("incorrect key, no operations were performed\n"));
         }
     }
+}
+
+// What goes to standard output is never more than the containers hold: one
+// that cannot be read to its end ends the output and the run, status 1; and
+// standard output, a container among the targets, is not read while it grows.
+TEST(Modes, StandardOutputHoldsWholeContainersOnly) {
+    temp_dir dir, out;
+    const std::string first = random_bytes(300000, 3), second = random_bytes(300000, 4);
+    ASSERT_TRUE(write_file(dir.at("d/a.tvk"), container_of(first, KEY)));
+    ASSERT_TRUE(write_file(dir.at("d/b.tvk"), container_of(second, KEY)));
+    const std::vector<std::string> order = targets_in(dir.root, "d");
+    const std::string& cut = order[0] == "d/a.tvk" ? first : second;
+    pty::session run;
+    ASSERT_TRUE(start_driver(run, dir.root, {"d", "-c"}, [&](int) {
+        fault_clear();
+        fault_arm(fault_point::read, 3, EIO);  // after the first target's first block
+        const int fd = ::open(out.at("out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        return fd >= 0 && ::dup2(fd, 1) == 1;
+    }));
+    ASSERT_TRUE(type_at(run, BANNER + "Key:", KEY + "\r"));
+    expect_exit(run.wait_exit(), 1, run.transcript());
+    const std::string got = read_file(out.at("out"));
+    EXPECT_TRUE(got.size() < cut.size() && cut.starts_with(got)) << got.size() << " bytes out";
+    EXPECT_NE(run.transcript().find("cannot process input file " + order[0]), std::string::npos);
+
+    const std::string dump = container_of("an older dump", KEY);
+    ASSERT_TRUE(write_file(dir.at("d/dump"), dump));
+    pty::session appending;
+    ASSERT_TRUE(start_shell(appending, dir.root, {"d", "-c"}, ">> d/dump"));
+    ASSERT_TRUE(type_at(appending, BANNER + "Key:", KEY + "\r"));
+    expect_exit(appending.wait_exit(), 0, appending.transcript());
+    EXPECT_NE(appending.transcript().find("d/dump skipped: it is a file this run has written"),
+              std::string::npos);
+    std::string expected = dump;
+    for (const std::string& target : targets_in(dir.root, "d"))
+        if (target != "d/dump") expected += target == "d/a.tvk" ? first : second;
+    EXPECT_TRUE(read_file(dir.at("d/dump")) == expected);
 }
 
 // A stream enciphered and deciphered through tovik -: the container byte for

@@ -255,7 +255,10 @@ bool target_run::start(const key_material& keys, unsigned workers, const key_mat
     context_.start = &start_;
     if (context_.mode == run_mode::to_output) {
         context_.output = &output_;
-        return open_standard_output(output_);  // in list order, on this thread
+        if (!open_standard_output(output_)) return false;  // in list order, on this thread
+        file_state output_state;
+        if (read_state(output_, output_state)) context_.output_file = output_state.identity;
+        return true;
     }
     if (workers == 0) return true;
     workers_ = std::make_unique<target_workers>(context_);

@@ -13,7 +13,10 @@ bool succeeded(int outcome) {
 // The output, its body copied: a temporary left complete with the input's
 // attributes and closed. The outcome of the target so far.
 int close_output(target_job& job, const target_context& context, copy_status copied) {
-    const int read_failed = job.decrypting ? OUTCOME_NOT_FOUND : OUTCOME_INPUT_FAILED;
+    // To standard output, part of the body may be out already: the stream
+    // must end as failed, never go on as if it were whole.
+    const int read_failed = job.decrypting && context.mode != run_mode::to_output ? OUTCOME_NOT_FOUND
+                                                                                 : OUTCOME_INPUT_FAILED;
     // A cancelled copy's outcome is never reported: the run has ended.
     if (copied == copy_status::read_failed || copied == copy_status::cancelled) return read_failed;
     if (context.mode == run_mode::to_output) {
@@ -84,6 +87,11 @@ bool open_target(target_job& job, bool delete_input) {
 
 bool begin_target(target_job& job, const target_context& context, int block_set) {
     if (!job.opened && !open_target(job, context.delete_input)) return false;
+    // Standard output may be a file among the targets: never read while it grows.
+    if (context.output_file && job.read.identity == *context.output_file) {
+        job.outcome = OUTCOME_OWN_OUTPUT;
+        return false;
+    }
     if (job.read.size < 1) {
         job.outcome = OUTCOME_EMPTY_FILE;
         return false;

@@ -31,6 +31,7 @@ struct target_context {
     key_material keys;
     key_material new_keys;  // rekey
     os_file* output = nullptr;  // to_output: standard output
+    std::optional<file_identity> output_file;  // and the file it is, if known
     // The start of the run's keystream (both, laid over, for rekey), when
     // the run made one.
     const keystream_start* start = nullptr;
