@@ -48,13 +48,8 @@ if [ ${#missing[@]} -gt 0 ]; then
     fi
 fi
 
-if [ -z "${BUILD:-}" ]; then
-    BUILD=build/bench
-    cmake --preset bench >/dev/null && cmake --build --preset bench >/dev/null
-fi
-BUILD=$(realpath "$BUILD")
-TOVIK=${TOVIK:-$BUILD/tovik}
-DRIVE=$BUILD/drive_tovik
+source bench/common.sh
+use_build
 REFERENCE=$BUILD/rc4_reference
 MICRO=$BUILD/tovik_bench
 for tool in "$TOVIK" "$DRIVE" "$REFERENCE" "$MICRO"; do
@@ -83,11 +78,8 @@ KEY_HEX="$D1$D3"
 OPENSSL_KEY=${KEY_HEX:0:32}  # openssl enc -rc4 takes 16 bytes; the cost per byte is the same
 
 now() { date +%s.%N; }
-median() { sort -g | awk '{v[NR]=$1} END {print (NR % 2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'; }
 maximum() { sort -g | tail -1; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a/b}'; }
 verdict() { awk -v r="$1" -v t="$2" -v op="$3" 'BEGIN {ok = (op == ">=") ? r >= t : r <= t; print ok ? "met" : "NOT met"}'; }
-field() { sed -n "s/.*$1=\([^ ]*\).*/\1/p"; }
 
 # Runs tovik in dir with arguments; appends wall seconds to $2 and peak RSS
 # (KiB) to $3.
@@ -119,7 +111,7 @@ check_container() {
 }
 
 echo "tovik benchmarks: $ROUNDS alternating rounds, medians; $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)${NICE:+, nice $NICE}"
-CPU="$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1) (family $(sed -n 's/^cpu family[[:space:]]*: //p' /proc/cpuinfo | head -1), model $(sed -n 's/^model[[:space:]]*: //p' /proc/cpuinfo | head -1))"
+CPU=$(cpu_model)
 echo "CPU: $CPU"
 echo "tovik: $TOVIK"
 
@@ -225,11 +217,7 @@ big_file_rounds "$WORK" mem
 if [ "$DISK_WORK" != "$WORK" ]; then big_file_rounds "$DISK_WORK" disk; fi
 
 # --- 4. 10,000 files of 4 KiB in 100 directories ------------------------------
-mkdir "$WORK/tree"
-for d in $(seq -w 0 99); do
-    mkdir "$WORK/tree/d$d"
-    head -c $((100 * 4096)) /dev/urandom | split -b 4096 -d -a 2 - "$WORK/tree/d$d/f"
-done
+small_tree "$WORK/tree"
 FILES=$(find "$WORK/tree" -type f | wc -l)
 same_tree() { diff -r -q "$WORK/tree" "$1" >/dev/null || { echo "$1 differs from the tree"; exit 1; }; }
 # Every timed run gets a fresh copy made just before and a sync; tovik and
@@ -378,7 +366,7 @@ rm -rf "$WORK"/ones*
 
 # --- 5. Fixed costs of one file -----------------------------------------------
 "${RUN[@]}" "$MICRO" --benchmark_filter='BM_(derive_key_material_per_file|rc4_setup|open_for_update_and_close|create_temp_and_remove|rename_into_place|run_over_1_byte)$' \
-    --benchmark_repetitions="$ROUNDS" --benchmark_report_aggregates_only=true \
+    --benchmark_repetitions="$((ROUNDS > 1 ? ROUNDS : 2))" --benchmark_report_aggregates_only=true \
     --benchmark_format=csv 2>/dev/null | awk -F, '/_median"/ {print $1, $3}' >"$WORK/fixed"
 
 # --- Report -------------------------------------------------------------------

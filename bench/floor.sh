@@ -14,24 +14,13 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROUNDS=${ROUNDS:-5}
-if [ -z "${BUILD:-}" ]; then
-    BUILD=build/bench
-    cmake --preset bench >/dev/null && cmake --build --preset bench >/dev/null
-fi
-BUILD=$(realpath "$BUILD")
-TOVIK=$(realpath "${TOVIK:-$BUILD/tovik}")
-DRIVE=$BUILD/drive_tovik
+source bench/common.sh
+use_build
 FLOOR=$BUILD/floor_loop
 WORK=$(mktemp -d "${FAST:-/dev/shm}/tovik-floor-XXXXXX")
 trap 'rm -rf "$WORK"' EXIT
 
-median() { sort -g | awk '{v[NR]=$1} END {print (NR % 2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'; }
-field() { sed -n "s/.*$1=\([^ ]*\).*/\1/p"; }
-mkdir "$WORK/tree"
-for d in $(seq -w 0 99); do
-    mkdir "$WORK/tree/d$d"
-    head -c $((100 * 4096)) /dev/urandom | split -b 4096 -d -a 2 - "$WORK/tree/d$d/f"
-done
+small_tree "$WORK/tree"
 FILES=$(find "$WORK/tree" -type f | wc -l)
 fresh() { rm -rf "$WORK/t"; cp -a "$WORK/tree" "$WORK/t"; sync; }
 floor_run() {  # floor_run FILE THREADS [-d]
@@ -58,9 +47,8 @@ for round in $(seq "$ROUNDS"); do
     tovik_run td -d
 done
 rate() { awk -v n="$FILES" -v s="$(median <"$WORK/r_$1")" 'BEGIN {printf "%.0f", n / s}'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
 echo "tovik against its floor: $FILES files of 4 KiB, $ROUNDS rounds, medians, files/s of wall time"
-echo "CPU: $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1), $(nproc) cores; tovik: $TOVIK"
+echo "CPU: $(cpu_model), $(nproc) cores; tovik: $TOVIK"
 printf "   floor, one thread %6d   two threads %6d\n" "$(rate f1)" "$(rate f2)"
 printf "   tovik             %6d   = %s x the two-thread floor (target >= 0.8)\n" "$(rate t)" \
     "$(ratio "$(rate t)" "$(rate f2)")"

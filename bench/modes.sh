@@ -16,13 +16,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROUNDS=${ROUNDS:-5}
-if [ -z "${BUILD:-}" ]; then
-    BUILD=build/bench
-    cmake --preset bench >/dev/null && cmake --build --preset bench >/dev/null
-fi
-BUILD=$(realpath "$BUILD")
-TOVIK=$(realpath "${TOVIK:-$BUILD/tovik}")
-DRIVE=$BUILD/drive_tovik
+source bench/common.sh
+use_build
 command -v openssl >/dev/null || { echo "needs openssl (apt-get install openssl)"; exit 1; }
 LEGACY=()
 openssl list -providers -provider legacy >/dev/null 2>&1 && LEGACY=(-provider legacy -provider default)
@@ -31,8 +26,6 @@ WORK=$(mktemp -d "${FAST:-/dev/shm}/tovik-modes-XXXXXX")
 trap 'rm -rf "$WORK"' EXIT
 cd "$WORK"
 
-median() { sort -g | awk '{v[NR]=$1} END {print (NR % 2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'; }
-field() { sed -n "s/.*$1=\([^ ]*\).*/\1/p"; }
 # drive FILE ARGS...: tovik's run through sh (for its redirections) on a
 # terminal; its wall seconds to FILE, its peak RSS to FILE.rss.
 drive() {
@@ -53,7 +46,7 @@ timed() {  # timed FILE command...: the command's wall seconds to FILE
 rate() { awk -v bytes="$1" -v s="$(median <"$2")" 'BEGIN {printf "%.0f", bytes / s / 1e6}'; }
 
 echo "tovik's modes: $ROUNDS alternating rounds, medians; $(nproc) cores"
-echo "CPU: $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)"
+echo "CPU: $(cpu_model)"
 echo "tovik: $TOVIK"
 
 head -c 1G /dev/urandom >big
